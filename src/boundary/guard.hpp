@@ -1,0 +1,66 @@
+// The boundary guard around every callable the interpreter calls: pending
+// errors are raised, fatal internal errors become PanicException, and no C++
+// exception ever crosses into the interpreter.
+#pragma once
+
+#include <exception>
+#include <new>
+
+#include "boundary/error.hpp"
+#include "boundary/fatal.hpp"
+#include "boundary/panic_exception.hpp"
+
+namespace tarnix {
+
+inline constexpr const char* kGenericPanicMessage = "a fatal error occurred in native code";
+
+// Raises the PanicException for whatever fatal error is in flight.
+inline void raise_current_fatal_error() noexcept {
+    try {
+        throw;
+    } catch (const Panic& panic) {
+        raise_panic_exception(panic.message().empty() ? kGenericPanicMessage : panic.message());
+    } catch (const std::exception& error) {
+        raise_panic_exception(error.what());
+    } catch (...) {
+        raise_panic_exception(kGenericPanicMessage);
+    }
+}
+
+// For callables returning an object: a new reference, or NULL with an
+// exception raised.
+template <class Body>
+PyObject* guard(Body&& body) noexcept {
+    try {
+        Result<Ref> result = body();
+        if (result) return std::move(result).value().release();
+        std::move(result).error().restore();
+    } catch (...) {
+        raise_current_fatal_error();
+    }
+    return nullptr;
+}
+
+// For the module execution slot: 0, or -1 with an exception raised.
+template <class Body>
+int guard_status(Body&& body) noexcept {
+    try {
+        Status status = body();
+        if (status) return 0;
+        std::move(status).error().restore();
+    } catch (...) {
+        raise_current_fatal_error();
+    }
+    return -1;
+}
+
+// For deallocation, which cannot fail: nothing is raised.
+template <class Body>
+void guard_silent(Body&& body) noexcept {
+    try {
+        body();
+    } catch (...) {
+    }
+}
+
+}  // namespace tarnix

@@ -1,0 +1,44 @@
+#include "boundary/panic_exception.hpp"
+
+#include <atomic>
+#include <mutex>
+
+#include "boundary/once.hpp"
+
+namespace tarnix {
+
+namespace {
+
+constexpr const char* kDoc =
+    "The exception raised when native code called from Python fails fatally.\n"
+    "\n"
+    "Like SystemExit, this exception derives from BaseException, so it typically\n"
+    "propagates all the way through the stack and makes the interpreter exit.";
+
+std::once_flag made;
+std::atomic<PyObject*> type_cell{nullptr};
+
+}  // namespace
+
+PyObject* panic_exception_type() {
+    call_once_detached(made, [] {
+        PyObject* type = PyErr_NewExceptionWithDoc("tarnix_runtime.PanicException", kDoc,
+                                                   PyExc_BaseException, nullptr);
+        if (type == nullptr) Py_FatalError("Failed to initialize new exception type.");
+        type_cell.store(type);
+    });
+    return type_cell.load();
+}
+
+PyObject* panic_exception_type_if_made() noexcept { return type_cell.load(); }
+
+void raise_panic_exception(const std::string& message) noexcept {
+    PyObject* type = panic_exception_type();
+    PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
+                                          "replace");
+    if (text == nullptr) return;  // the MemoryError stays raised instead
+    PyErr_SetObject(type, text);
+    Py_DECREF(text);
+}
+
+}  // namespace tarnix

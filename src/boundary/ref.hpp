@@ -1,0 +1,45 @@
+// Ref: owns one strong reference to a Python object and releases it on every
+// path out of its scope.
+#pragma once
+
+#include <source_location>
+#include <utility>
+
+#include "boundary/python.hpp"
+
+namespace tarnix {
+
+class Ref {
+public:
+    Ref() noexcept = default;
+    static Ref steal(PyObject* object) noexcept { return Ref(object); }
+    static Ref borrow(PyObject* object) noexcept {
+        Py_XINCREF(object);
+        return Ref(object);
+    }
+
+    Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    Ref& operator=(Ref&& other) noexcept {
+        Ref(std::move(other)).swap(*this);
+        return *this;
+    }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    ~Ref() { Py_XDECREF(object_); }
+
+    PyObject* get() const noexcept { return object_; }
+    PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+    explicit operator bool() const noexcept { return object_ != nullptr; }
+    void swap(Ref& other) noexcept { std::swap(object_, other.object_); }
+
+private:
+    explicit Ref(PyObject* object) noexcept : object_(object) {}
+    PyObject* object_ = nullptr;
+};
+
+// For objects the module makes for its own use (a str from UTF-8, a tuple, a
+// list, an int...): NULL reports the interpreter's exception as unraisable and
+// is a fatal internal error ("PyObject pointer is null").
+Ref own(PyObject* made, std::source_location where = std::source_location::current());
+
+}  // namespace tarnix

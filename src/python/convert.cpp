@@ -1,0 +1,190 @@
+#include "python/convert.hpp"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <string_view>
+
+#include "boundary/compat.hpp"
+#include "boundary/text.hpp"
+#include "python/calls.hpp"
+#include "python/encode_object_array.hpp"
+#include "python/numpy_api.hpp"
+
+namespace tarnix {
+
+namespace {
+
+constexpr std::string_view kSupportedTypes = "numpy.ndarray, pandas.DataFrame";
+
+Result<std::string> class_name(PyObject* obj) {
+    TRY_ASSIGN(Ref name, checked(PyType_GetName(Py_TYPE(obj))));
+    auto text = str_of(name.get());
+    if (!text) return PyErr::fetch();
+    return *text;
+}
+
+// Straight to file descriptor 1, past sys.stdout and any buffering.
+void print_line_to_stdout(std::string line) {
+    line.push_back('\n');
+    const char* at = line.data();
+    std::size_t left = line.size();
+    while (left > 0) {
+        ssize_t n = ::write(STDOUT_FILENO, at, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        at += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+// Iterates a sequence, calling take(item) for each; take returns false to stop
+// with an error left pending. Nothing on success, else the pending error.
+template <class Take>
+Status for_each_item(PyObject* sequence, Take&& take) {
+    TRY_ASSIGN(Ref iterator, checked(PyObject_GetIter(sequence)));
+    for (;;) {
+        PyObject* item = nullptr;
+        int got = compat::iter_next_item(iterator.get(), &item);
+        if (got < 0) return PyErr::fetch();
+        if (got == 0) return success();
+        Ref owned = Ref::steal(item);
+        TRY(take(item));
+    }
+}
+
+std::size_t length_hint(PyObject* sequence) {
+    Py_ssize_t length = PyObject_Size(sequence);
+    if (length < 0) {
+        PyErr_Clear();
+        return 0;
+    }
+    return static_cast<std::size_t>(length);
+}
+
+// First reading: every label a str.
+Result<std::vector<std::string>> names_as_strings(PyObject* labels) {
+    if (PyUnicode_Check(labels) || !PySequence_Check(labels)) {
+        return cast_error(labels, "Sequence");
+    }
+    std::vector<std::string> names;
+    names.reserve(length_hint(labels));
+    TRY(for_each_item(labels, [&](PyObject* item) -> Status {
+        if (!PyUnicode_Check(item)) return cast_error(item, &PyUnicode_Type);
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(item, &size);
+        if (text == nullptr) return PyErr::fetch();
+        names.emplace_back(text, static_cast<std::size_t>(size));
+        return success();
+    }));
+    return names;
+}
+
+// Second reading: labels.tolist(), every item a signed 64-bit integer.
+Result<std::vector<std::string>> names_as_integers(PyObject* labels) {
+    TRY_ASSIGN(Ref list, call_method(labels, "tolist"));
+    if (PyUnicode_Check(list.get()) || !PySequence_Check(list.get())) {
+        return cast_error(list.get(), "Sequence");
+    }
+    std::vector<std::string> names;
+    names.reserve(length_hint(list.get()));
+    TRY(for_each_item(list.get(), [&](PyObject* item) -> Status {
+        long long value = PyLong_AsLongLong(item);
+        if (value == -1 && PyErr_Occurred()) return PyErr::fetch();
+        names.push_back(std::to_string(value));
+        return success();
+    }));
+    return names;
+}
+
+Result<std::vector<std::string>> column_names(PyObject* frame) {
+    TRY_ASSIGN(Ref labels, get_attr(frame, "columns"));
+    if (auto names = names_as_strings(labels.get())) return std::move(names).value();
+    return names_as_integers(labels.get());
+}
+
+bool is_float64_matrix(PyObject* obj) {
+    numpy::ensure_api();
+    if (!PyArray_Check(obj)) return false;
+    auto* array = reinterpret_cast<PyArrayObject*>(obj);
+    if (PyArray_NDIM(array) != 2) return false;
+    PyArray_Descr* float64 = PyArray_DescrFromType(NPY_DOUBLE);
+    bool equivalent = PyArray_EquivTypes(PyArray_DESCR(array), float64) != 0;
+    Py_DECREF(float64);
+    return equivalent;
+}
+
+// Strides in elements for a block copy, or nothing when the elements do not
+// form one gap-free block. An axis of length 1 may carry any stride.
+struct BlockLayout {
+    std::ptrdiff_t row_stride, col_stride;
+};
+
+std::optional<BlockLayout> block_layout(std::size_t rows, std::size_t cols, npy_intp s0, npy_intp s1) {
+    constexpr npy_intp kItem = sizeof(double);
+    const auto r = static_cast<npy_intp>(rows);
+    const auto c = static_cast<npy_intp>(cols);
+    auto sign = [](npy_intp stride) -> std::ptrdiff_t { return stride < 0 ? -1 : 1; };
+    if ((cols == 1 || s1 == kItem || s1 == -kItem) && (rows == 1 || s0 == kItem * c || s0 == -kItem * c)) {
+        return BlockLayout{sign(s0) * c, sign(s1)};
+    }
+    if ((rows == 1 || s0 == kItem || s0 == -kItem) && (cols == 1 || s1 == kItem * r || s1 == -kItem * r)) {
+        return BlockLayout{sign(s0), sign(s1) * r};
+    }
+    return std::nullopt;
+}
+
+Matrix copy_float_array(PyObject* obj) {
+    auto* array = reinterpret_cast<PyArrayObject*>(obj);
+    const npy_intp* dims = PyArray_DIMS(array);
+    const npy_intp* strides = PyArray_STRIDES(array);
+    const auto rows = static_cast<std::size_t>(dims[0]);
+    const auto cols = static_cast<std::size_t>(dims[1]);
+    const auto* base = static_cast<const char*>(PyArray_DATA(array));
+    const std::size_t count = rows * cols;
+    if (count == 0) return Matrix::row_major(DoubleBuffer(), rows, cols);
+
+    DoubleBuffer buffer = DoubleBuffer::uninitialized(count);
+    if (auto layout = block_layout(rows, cols, strides[0], strides[1])) {
+        // Start from the lowest address; a reversed axis ends there.
+        const char* lowest = base;
+        if (strides[0] < 0) lowest += strides[0] * (dims[0] - 1);
+        if (strides[1] < 0) lowest += strides[1] * (dims[1] - 1);
+        std::memcpy(buffer.data(), lowest, count * sizeof(double));
+        return Matrix{std::move(buffer), rows, cols, layout->row_stride, layout->col_stride};
+    }
+    double* out = buffer.data();
+    for (std::size_t r = 0; r < rows; ++r) {
+        const char* row = base + static_cast<npy_intp>(r) * strides[0];
+        for (std::size_t c = 0; c < cols; ++c) {
+            std::memcpy(out++, row + static_cast<npy_intp>(c) * strides[1], sizeof(double));
+        }
+    }
+    return Matrix::row_major(std::move(buffer), rows, cols);
+}
+
+}  // namespace
+
+Result<ConversionResult> pyany_to_vec(PyObject* obj) {
+    TRY_ASSIGN(std::string name, class_name(obj));
+    OUT out;
+    if (name == "DataFrame") {
+        TRY_ASSIGN(std::vector<std::string> columns, column_names(obj));
+        out.kind = OUT::DataFrame{std::move(columns)};
+    } else if (name != "ndarray" && name != "memmap") {
+        print_line_to_stdout(name);
+        return PyErr::lazy(PyExc_TypeError, "Unsupported type: '" + name +
+                                                "'. Supported types are: " +
+                                                std::string(kSupportedTypes));
+    }
+
+    if (is_float64_matrix(obj)) {
+        return ConversionResult{std::move(out), copy_float_array(obj), nullptr};
+    }
+    EncodedTable table = encode_object_array(obj, out);
+    return ConversionResult{std::move(out), std::move(table.matrix), std::move(table.info)};
+}
+
+}  // namespace tarnix

@@ -1,0 +1,14 @@
+// Input conversion: from the object given to encode/decode to the records.
+#pragma once
+
+#include "boundary/error.hpp"
+#include "python/records.hpp"
+
+namespace tarnix {
+
+// ndarray/memmap -> OUT::Array, DataFrame -> OUT::DataFrame with its column
+// names; anything else is refused. A 2-D float64 array is copied as is and
+// leaves no record; everything else is read cell by cell.
+Result<ConversionResult> pyany_to_vec(PyObject* obj);
+
+}  // namespace tarnix

@@ -1,0 +1,33 @@
+// Decoding codes back to labels through an encoding record.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "boundary/error.hpp"
+#include "python/records.hpp"
+
+namespace tarnix {
+
+// Saturating conversion of a (non-NaN) cell to a code: negative -> 0,
+// at or above 2^64 -> 2^64 - 1, otherwise truncated toward zero.
+std::uint64_t code_of(double value) noexcept;
+
+// The label of a cell, or nothing (NaN, empty code map, unknown code).
+const std::string* label_of(const CodeMap& codes, double value);
+
+// The record's columns must lie inside a table `cols` wide.
+Status check_record_fits(const EncodingInfo& record, std::size_t cols);
+
+// An object-dtype copy of the float array with the recorded columns holding
+// their labels ("NaN" where a cell has none).
+Result<Ref> decode_array(PyObject* float_array, const Matrix& matrix, const EncodingInfo& record);
+
+// Replaces the recorded columns of a new frame with object columns of labels
+// (None where a cell has none).
+Status decode_frame(PyObject* frame, const Matrix& matrix, const std::vector<std::string>& names,
+                    const EncodingInfo& record);
+
+}  // namespace tarnix

@@ -1,0 +1,54 @@
+// The encoding record of one table: which columns were label-encoded and,
+// for each, how its labels map to codes and back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <absl/container/flat_hash_map.h>
+#include <absl/hash/hash.h>
+
+namespace tarnix {
+
+// Drawn once per process from the OS; every map of the module hashes with it,
+// so their iteration order differs from run to run and nothing may rely on it.
+std::uint64_t hash_seed() noexcept;
+
+struct SeededHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept {
+        return absl::HashOf(hash_seed(), s);
+    }
+    std::size_t operator()(std::uint64_t v) const noexcept {
+        return absl::HashOf(hash_seed(), v);
+    }
+};
+
+struct StringEq {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }
+};
+
+// label -> code; missing labels ("nan", "NaN", "<NA>") are present without one.
+using LabelMap = absl::flat_hash_map<std::string, std::optional<std::uint64_t>, SeededHash, StringEq>;
+// code -> label, the inverse of a LabelMap over the labels that have a code.
+using CodeMap = absl::flat_hash_map<std::uint64_t, std::string, SeededHash>;
+
+template <class V>
+using ColumnMap = absl::flat_hash_map<std::size_t, V, SeededHash>;
+
+struct EncodingInfo {
+    ColumnMap<LabelMap> label_to_code;
+    ColumnMap<CodeMap> code_to_label;
+    std::vector<std::size_t> string_columns;  // strictly ascending
+};
+
+inline bool is_missing_label(std::string_view label) noexcept {
+    return label == "nan" || label == "NaN" || label == "<NA>";
+}
+
+}  // namespace tarnix

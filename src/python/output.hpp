@@ -1,0 +1,13 @@
+// Output construction: from the matrix back to an object of the input's kind.
+#pragma once
+
+#include "boundary/error.hpp"
+#include "python/records.hpp"
+
+namespace tarnix {
+
+// A new float64 array (OUT::Array) or DataFrame (OUT::DataFrame); with a
+// record, the recorded columns are decoded back to labels.
+Result<Ref> arr_to_out(const Matrix& matrix, OUT out, const EncodingInfo* record);
+
+}  // namespace tarnix

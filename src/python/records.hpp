@@ -1,0 +1,78 @@
+// The records one conversion produces: what kind of object the table came
+// from, the table of doubles, and (for tables read cell by cell) the encoding
+// record.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "python/encoding_info.hpp"
+
+namespace tarnix {
+
+// What the input was. Keeps no Python object.
+struct OUT {
+    struct Array {};
+    struct DataFrame {
+        std::vector<std::string> columns;
+    };
+    std::variant<Array, DataFrame> kind;
+
+    bool is_dataframe() const noexcept { return std::holds_alternative<DataFrame>(kind); }
+};
+
+// An owned, uninitialised or zero-filled block of doubles.
+class DoubleBuffer {
+public:
+    DoubleBuffer() = default;
+    static DoubleBuffer zeroed(std::size_t count);
+    static DoubleBuffer uninitialized(std::size_t count);
+
+    double* data() noexcept { return data_.get(); }
+    const double* data() const noexcept { return data_.get(); }
+    std::size_t size() const noexcept { return size_; }
+
+private:
+    struct Free {
+        void operator()(double* p) const noexcept { std::free(p); }
+    };
+    std::unique_ptr<double[], Free> data_;
+    std::size_t size_ = 0;
+};
+
+// rows x cols doubles; element (r, c) lies at origin + r*row_stride + c*col_stride,
+// where the origin is shifted to the far end of every axis with a negative stride.
+struct Matrix {
+    DoubleBuffer data;
+    std::size_t rows = 0;
+    std::size_t cols = 0;
+    std::ptrdiff_t row_stride = 0;
+    std::ptrdiff_t col_stride = 1;
+
+    static Matrix row_major(DoubleBuffer data, std::size_t rows, std::size_t cols) {
+        return Matrix{std::move(data), rows, cols, static_cast<std::ptrdiff_t>(cols), 1};
+    }
+
+    const double* origin() const noexcept {
+        std::ptrdiff_t offset = 0;
+        if (row_stride < 0 && rows > 0) offset -= row_stride * static_cast<std::ptrdiff_t>(rows - 1);
+        if (col_stride < 0 && cols > 0) offset -= col_stride * static_cast<std::ptrdiff_t>(cols - 1);
+        return data.data() + offset;
+    }
+    double at(std::size_t r, std::size_t c) const noexcept {
+        return origin()[static_cast<std::ptrdiff_t>(r) * row_stride +
+                        static_cast<std::ptrdiff_t>(c) * col_stride];
+    }
+};
+
+struct ConversionResult {
+    OUT out;
+    Matrix matrix;
+    std::unique_ptr<EncodingInfo> info;  // absent for a float64 array copied as is
+};
+
+}  // namespace tarnix

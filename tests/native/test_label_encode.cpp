@@ -1,0 +1,180 @@
+// Label encoding of one column: dense codes in byte order, NaN for missing
+// labels, and the label map / code map that go with them.
+#include "label_encode.hpp"
+#include "pool/pool.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+using tarnix::code_map_of;
+using tarnix::label_encode;
+using tarnix::LabelEncoding;
+
+using Code = std::optional<std::uint64_t>;
+constexpr std::nullopt_t N = std::nullopt;
+constexpr std::uint64_t kMissingBits = 0x7FF8000000000000;
+
+// One text per cell: the code, "NaN" for the canonical missing NaN, anything
+// else spelled out so that a mismatch shows what was written.
+std::vector<std::string> describe(const std::vector<double>& codes) {
+    std::vector<std::string> out;
+    out.reserve(codes.size());
+    for (const double c : codes) {
+        const auto bits = std::bit_cast<std::uint64_t>(c);
+        if (bits == kMissingBits)
+            out.push_back("NaN");
+        else if (c >= 0 && c == std::floor(c) && c < 1e18)
+            out.push_back(std::to_string(static_cast<std::uint64_t>(c)));
+        else
+            out.push_back("odd value, bits " + std::to_string(bits));
+    }
+    return out;
+}
+
+std::vector<std::string> describe(const std::vector<Code>& codes) {
+    std::vector<std::string> out;
+    out.reserve(codes.size());
+    for (const Code& c : codes) out.push_back(c ? std::to_string(*c) : "NaN");
+    return out;
+}
+
+// Checks codes, label map and code map of labels against the expected code
+// of every row (which also fixes the code of every distinct label).
+void expect_encoding(const std::vector<std::string>& labels, const std::vector<Code>& expected) {
+    ASSERT_EQ(labels.size(), expected.size()) << "test table is malformed";
+    const LabelEncoding result = label_encode(labels);
+    EXPECT_EQ(describe(result.codes), describe(expected));
+
+    std::map<std::string, Code> distinct;
+    for (std::size_t i = 0; i < labels.size(); ++i) distinct.emplace(labels[i], expected[i]);
+
+    EXPECT_EQ(result.label_map.size(), distinct.size());
+    for (const auto& [label, code] : distinct) {
+        const auto it = result.label_map.find(label);
+        if (it == result.label_map.end()) {
+            ADD_FAILURE() << "label map lacks " << ::testing::PrintToString(label);
+            continue;
+        }
+        EXPECT_EQ(it->second, code) << "label " << ::testing::PrintToString(label);
+    }
+
+    const tarnix::CodeMap code_map = code_map_of(result.label_map);
+    std::size_t coded = 0;
+    for (const auto& [label, code] : distinct) {
+        if (!code) continue;
+        ++coded;
+        const auto it = code_map.find(*code);
+        if (it == code_map.end()) {
+            ADD_FAILURE() << "code map lacks code " << *code;
+            continue;
+        }
+        EXPECT_EQ(it->second, label) << "code " << *code;
+    }
+    EXPECT_EQ(code_map.size(), coded);
+}
+
+struct Column {
+    const char* label;
+    std::vector<std::string> labels;
+    std::vector<Code> codes;
+};
+
+void PrintTo(const Column& c, std::ostream* os) { *os << c.label; }
+
+class LabelEncode : public ::testing::TestWithParam<Column> {};
+
+TEST_P(LabelEncode, CodesAndMaps) { expect_encoding(GetParam().labels, GetParam().codes); }
+
+const Column kColumns[] = {
+    {"worked_example", {"b", "a", "nan", "b", "c", ""}, {2, 1, N, 2, 3, 0}},
+    {"empty", {}, {}},
+    {"single_label", {"x", "x", "x"}, {0, 0, 0}},
+    {"single_cell", {"only"}, {0}},
+    {"all_nan", {"nan", "nan"}, {N, N}},
+    {"all_missing_kinds", {"<NA>", "NaN", "nan", "NaN"}, {N, N, N, N}},
+    {"byte_not_numeric_order", {"9", "10", "100", "-1", "1.5", "09"}, {5, 3, 4, 0, 2, 1}},
+    {"upper_before_lower", {"b", "B", "a", "A", "Z"}, {4, 1, 3, 0, 2}},
+    {"non_ascii_after_ascii",
+     {"é", "z", "~", "日本", "Z", "\x7f", "ÿ", "e", "😀"},
+     {5, 2, 3, 7, 0, 4, 6, 1, 8}},
+    {"missing_between_ordinary", {"a", "nan", "b"}, {0, N, 1}},
+    {"missing_take_no_codes", {"<NA>", "A", "NaN", "Z"}, {N, 0, N, 1}},
+    {"missing_around_empty", {"nan", "", "<NA>", "~"}, {N, 0, N, 1}},
+    {"only_look_missing",
+     {"NAN", "Nan", " nan", "None", "", "nan ", "na", "<na>", "NA", "<NA>", "nan"},
+     {4, 5, 1, 6, 0, 8, 7, 2, 3, N, N}},
+    {"embedded_nul_and_prefixes",
+     {"ab", "a\0"s, "a", "a\0\0"s, "\0"s, ""},
+     {5, 3, 2, 4, 1, 0}},
+    {"repeated_labels", {"q", "p", "q", "q", "p", "nan", "q"}, {1, 0, 1, 1, 0, N, 1}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Columns, LabelEncode, ::testing::ValuesIn(kColumns),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// Random labels built from pieces that make prefixes, NULs, multi-byte
+// characters and missing labels likely.
+std::vector<std::string> random_column(std::size_t rows, std::size_t cardinality,
+                                       std::uint64_t seed) {
+    static const std::string kPieces[] = {"a", "b", "Z", "0", "9", " ", "é", "ÿ",
+                                          "日", "\x7f", "\0"s, "n", "N", "<NA>"};
+    std::mt19937_64 gen(seed);
+    std::uniform_int_distribution<std::size_t> piece(0, std::size(kPieces) - 1);
+    std::uniform_int_distribution<int> length(0, 5);
+    std::set<std::string> pool = {"nan", "NaN", "<NA>"};
+    while (pool.size() < cardinality) {
+        std::string label;
+        for (int n = length(gen); n > 0; --n) label += kPieces[piece(gen)];
+        pool.insert(std::move(label));
+    }
+    const std::vector<std::string> distinct(pool.begin(), pool.end());
+    std::uniform_int_distribution<std::size_t> pick(0, distinct.size() - 1);
+    std::vector<std::string> column(rows);
+    for (auto& cell : column) cell = distinct[pick(gen)];
+    return column;
+}
+
+// Codes are the ranks of the ordinary labels among the column's distinct
+// ordinary labels, in byte order.
+std::vector<Code> reference_codes(const std::vector<std::string>& labels) {
+    std::set<std::string> ordinary;
+    for (const auto& l : labels)
+        if (l != "nan" && l != "NaN" && l != "<NA>") ordinary.insert(l);
+    std::map<std::string, std::uint64_t> rank;
+    for (const auto& l : ordinary) rank.emplace(l, rank.size());
+    std::vector<Code> codes;
+    codes.reserve(labels.size());
+    for (const auto& l : labels) {
+        const auto it = rank.find(l);
+        codes.push_back(it == rank.end() ? Code{} : Code{it->second});
+    }
+    return codes;
+}
+
+TEST(LabelEncodeLarge, MatchesSortedReference) {
+    const auto labels = random_column(200'000, 1000, 42);
+    expect_encoding(labels, reference_codes(labels));
+}
+
+TEST(LabelEncodeLarge, SameResultInsidePoolTasks) {
+    const auto labels = random_column(20'000, 300, 7);
+    const auto expected = describe(reference_codes(labels));
+    std::vector<LabelEncoding> nested(6);
+    tarnix::pool::for_each_index(nested.size(),
+                                 [&](std::size_t i) { nested[i] = label_encode(labels); });
+    for (const auto& result : nested) EXPECT_EQ(describe(result.codes), expected);
+}
+
+}  // namespace

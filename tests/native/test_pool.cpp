@@ -1,0 +1,338 @@
+#include <sched.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <numeric>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "boundary/fatal.hpp"
+#include "pool/cpu_count.hpp"
+#include "pool/pool.hpp"
+
+namespace fs = std::filesystem;
+using tarnix::pool::cgroup_cpu_quota;
+using tarnix::pool::configured_thread_count;
+using Quota = std::optional<std::size_t>;
+
+namespace {
+
+TEST(ParsePositive, AcceptsOnlyPositiveDecimals) {
+    const std::pair<const char*, Quota> cases[] = {
+        {"4", 4}, {"1", 1}, {"007", 7}, {"+4", 4},
+        {nullptr, {}}, {"", {}}, {"0", {}}, {"-1", {}}, {"abc", {}}, {"4x", {}},
+        {" 4", {}}, {"4 ", {}}, {"4\n", {}}, {"+", {}}, {"++4", {}}, {"+-4", {}},
+        {"4.0", {}}, {"99999999999999999999999", {}},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(tarnix::pool::parse_positive(text), expected) << (text ? text : "(null)");
+    }
+}
+
+TEST(QuotaParsing, CpuMax) {
+    const std::pair<const char*, Quota> cases[] = {
+        {"max 100000\n", {}}, {"150000 100000\n", 2}, {"200000 100000", 2},
+        {"50000 100000\n", 1}, {"100000 0", {}}, {"150000", {}}, {"", {}},
+        {"-5 100000", {}}, {"abc 100000", {}}, {"150000 100000 7", {}},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(tarnix::pool::quota_from_cpu_max(text), expected) << text;
+    }
+}
+
+TEST(QuotaParsing, Cfs) {
+    const std::tuple<const char*, const char*, Quota> cases[] = {
+        {"-1\n", "100000\n", {}}, {"250000\n", "100000\n", 3}, {"50000", "100000", 1},
+        {"x", "100000", {}}, {"100000", "0", {}}, {"100000", "", {}},
+    };
+    for (const auto& [quota, period, expected] : cases) {
+        EXPECT_EQ(tarnix::pool::quota_from_cfs(quota, period), expected) << quota << '/' << period;
+    }
+}
+
+// A directory standing in for "/", with only the files a case names.
+class FakeRoot {
+public:
+    explicit FakeRoot(const std::map<std::string, std::string>& files) {
+        std::string pattern = (fs::temp_directory_path() / "tarnix_cgroup_XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        dir_ = pattern;
+        for (const auto& [path, text] : files) {
+            fs::create_directories((dir_ / path).parent_path());
+            std::ofstream(dir_ / path) << text;
+        }
+    }
+    ~FakeRoot() { fs::remove_all(dir_); }
+    std::string root() const { return dir_.string() + "/"; }
+
+private:
+    fs::path dir_;
+};
+
+constexpr const char* kV2Mount =
+    "30 23 0:26 / /sys/fs/cgroup rw,nosuid shared:4 - cgroup2 cgroup2 rw,nsdelegate\n";
+
+struct TreeCase {
+    const char* name;
+    std::map<std::string, std::string> files;
+    Quota expected;
+};
+
+TEST(CgroupCpuQuota, ReadsFakeTrees) {
+    const TreeCase cases[] = {
+        {"v2, parent's limit is smaller",
+         {{"proc/self/cgroup", "0::/outer/inner\n"},
+          {"proc/self/mountinfo", std::string("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n") + kV2Mount},
+          {"sys/fs/cgroup/outer/cpu.max", "100000 100000\n"},
+          {"sys/fs/cgroup/outer/inner/cpu.max", "300000 100000\n"}},
+         1},
+        {"v2, child's limit is smaller",
+         {{"proc/self/cgroup", "0::/outer/inner\n"},
+          {"proc/self/mountinfo", kV2Mount},
+          {"sys/fs/cgroup/outer/cpu.max", "400000 100000\n"},
+          {"sys/fs/cgroup/outer/inner/cpu.max", "150000 100000\n"}},
+         2},
+        {"v2 unlimited",
+         {{"proc/self/cgroup", "0::/a\n"},
+          {"proc/self/mountinfo", kV2Mount},
+          {"sys/fs/cgroup/a/cpu.max", "max 100000\n"}},
+         {}},
+        {"v2, limit above the mount point is not read",
+         {{"proc/self/cgroup", "0::/a\n"},
+          {"proc/self/mountinfo", kV2Mount},
+          {"sys/fs/cpu.max", "100000 100000\n"},
+          {"sys/fs/cgroup/a/cpu.max", "max 100000\n"}},
+         {}},
+        {"v1 cpu controller",
+         {{"proc/self/cgroup", "5:memory:/grp\n4:cpu,cpuacct:/grp\n0::/\n"},
+          {"proc/self/mountinfo",
+           "33 25 0:29 / /sys/fs/cgroup/cpu,cpuacct rw - cgroup cgroup rw,cpu,cpuacct\n"
+           "34 25 0:30 / /sys/fs/cgroup/memory rw - cgroup cgroup rw,memory\n"},
+          {"sys/fs/cgroup/memory/grp/cpu.cfs_quota_us", "100000\n"},
+          {"sys/fs/cgroup/memory/grp/cpu.cfs_period_us", "100000\n"},
+          {"sys/fs/cgroup/cpu,cpuacct/cpu.cfs_quota_us", "-1\n"},
+          {"sys/fs/cgroup/cpu,cpuacct/cpu.cfs_period_us", "100000\n"},
+          {"sys/fs/cgroup/cpu,cpuacct/grp/cpu.cfs_quota_us", "250000\n"},
+          {"sys/fs/cgroup/cpu,cpuacct/grp/cpu.cfs_period_us", "100000\n"}},
+         3},
+        {"v2 mount showing a sub-tree",
+         {{"proc/self/cgroup", "0::/docker/abc/job\n"},
+          {"proc/self/mountinfo",
+           "30 23 0:26 /docker/abc /sys/fs/cgroup ro - cgroup2 cgroup2 rw\n"},
+          {"sys/fs/cgroup/job/cpu.max", "200000 100000\n"},
+          {"sys/fs/cgroup/docker/abc/job/cpu.max", "100000 100000\n"}},
+         2},
+        {"v1 mount of another sub-tree is skipped",
+         {{"proc/self/cgroup", "3:cpu:/x/y\n"},
+          {"proc/self/mountinfo",
+           "40 23 0:30 /other /mnt/other rw - cgroup cgroup rw,cpu\n"
+           "41 23 0:30 /x /mnt/cpu\\040x rw - cgroup cgroup rw,cpu\n"},
+          {"mnt/other/x/y/cpu.cfs_quota_us", "100000"},
+          {"mnt/other/x/y/cpu.cfs_period_us", "100000"},
+          {"mnt/cpu x/y/cpu.cfs_quota_us", "500000"},
+          {"mnt/cpu x/y/cpu.cfs_period_us", "100000"}},
+         5},
+        {"no /proc/self/cgroup", {{"proc/self/mountinfo", kV2Mount}}, {}},
+        {"no mountinfo",
+         {{"proc/self/cgroup", "0::/a\n"}, {"sys/fs/cgroup/a/cpu.max", "100000 100000\n"}},
+         {}},
+        {"no quota files",
+         {{"proc/self/cgroup", "0::/a\n"}, {"proc/self/mountinfo", kV2Mount}},
+         {}},
+        {"garbled files",
+         {{"proc/self/cgroup", "garbage\n0::/a\n"},
+          {"proc/self/mountinfo", std::string("nonsense line\n") + kV2Mount},
+          {"sys/fs/cgroup/a/cpu.max", "lots of 100000\n"}},
+         {}},
+    };
+    for (const auto& test : cases) {
+        FakeRoot tree(test.files);
+        EXPECT_EQ(cgroup_cpu_quota(tree.root()), test.expected) << test.name;
+    }
+}
+
+TEST(AvailableCpus, NeverExceedsAffinity) {
+    cpu_set_t set;
+    ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
+    const std::size_t cpus = tarnix::pool::available_cpus();
+    EXPECT_GE(cpus, 1u);
+    EXPECT_LE(cpus, static_cast<std::size_t>(CPU_COUNT(&set)));
+}
+
+// Sets (or, for nullptr, unsets) a variable and restores it afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = getenv(name)) old_ = old;
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(ConfiguredThreadCount, EnvironmentPrecedence) {
+    const std::size_t fallback = tarnix::pool::available_cpus();
+    const std::tuple<const char*, const char*, std::size_t> cases[] = {
+        {"3", "5", 3},         {"0", "5", 5},          {"junk", "7", 7},
+        {nullptr, "2", 2},     {"6", nullptr, 6},      {nullptr, nullptr, fallback},
+        {"0", "-2", fallback}, {"", "", fallback},
+    };
+    for (const auto& [threads, cpus, expected] : cases) {
+        ScopedEnv a("RAYON_NUM_THREADS", threads);
+        ScopedEnv b("RAYON_RS_NUM_CPUS", cpus);
+        EXPECT_EQ(configured_thread_count(), expected)
+            << (threads ? threads : "unset") << ", " << (cpus ? cpus : "unset");
+    }
+}
+
+TEST(Pool, ArenaHasWorkerCountSlots) {
+    EXPECT_EQ(tarnix::pool::arena().max_concurrency(),
+              static_cast<int>(tarnix::pool::worker_count()));
+}
+
+// In a fresh process: a pool larger than the machine still gets all of its
+// threads, so that many tasks can be waiting for each other at once.
+TEST(PoolDeathTest, RunsMoreThreadsThanCoresWhenAsked) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    constexpr int wanted = 6;
+    auto all_threads_meet = [] {
+        setenv("RAYON_NUM_THREADS", std::to_string(wanted).c_str(), 1);
+        std::atomic<int> arrived{0};
+        std::atomic<bool> gave_up{false};
+        tarnix::pool::for_each_index(wanted, [&](std::size_t) {
+            ++arrived;
+            // A safety net so a broken pool fails instead of hanging.
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (arrived.load() < wanted) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    gave_up = true;
+                    return;
+                }
+                std::this_thread::yield();
+            }
+        });
+        std::exit(!gave_up && tarnix::pool::worker_count() == std::size_t{wanted} ? 0 : 1);
+    };
+    EXPECT_EXIT(all_threads_meet(), testing::ExitedWithCode(0), "");
+}
+
+std::vector<std::uint32_t> random_values(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::vector<std::uint32_t> values(n);
+    for (auto& v : values) v = gen();
+    return values;
+}
+
+TEST(Pool, FilterMapKeepsIndexOrder) {
+    auto kept = tarnix::pool::filter_map<std::size_t>(10000, [](std::size_t i) {
+        return i % 3 == 0 ? std::optional<std::size_t>(i * 2) : std::nullopt;
+    });
+    ASSERT_EQ(kept.size(), 3334u);
+    for (std::size_t k = 0; k < kept.size(); ++k) ASSERT_EQ(kept[k], k * 6);
+}
+
+TEST(Pool, SortUnstableSortsLargeInput) {
+    auto values = random_values(300000, 7);
+    auto expected = values;
+    std::sort(expected.begin(), expected.end(), std::greater<>());
+    tarnix::pool::sort_unstable(values.begin(), values.end(), std::greater<>());
+    EXPECT_EQ(values, expected);
+}
+
+TEST(Pool, MapIntoWritesEverySlotOnce) {
+    constexpr std::size_t n = 50000;
+    std::vector<std::size_t> in(n);
+    std::iota(in.begin(), in.end(), 0);
+    std::vector<std::atomic<int>> calls(n);
+    std::vector<std::size_t> out(n, 0);
+    tarnix::pool::map_into(std::span<const std::size_t>(in), std::span<std::size_t>(out),
+                           [&](std::size_t x) {
+                               ++calls[x];
+                               return x + 1;
+                           });
+    for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(calls[i].load(), 1) << i;
+        ASSERT_EQ(out[i], i + 1) << i;
+    }
+}
+
+struct Inner {
+    std::size_t index;
+    std::vector<std::uint32_t> sorted;
+    std::vector<std::uint64_t> doubled;
+    std::uint64_t sum;
+};
+
+TEST(Pool, NestedStepsInsidePoolTasks) {
+    auto results = tarnix::pool::filter_map<Inner>(48, [](std::size_t i) -> std::optional<Inner> {
+        if (i % 4 == 3) return std::nullopt;
+        Inner r{i, random_values(3000 + i, static_cast<unsigned>(i)), {}, 0};
+        std::vector<std::uint64_t> doubled(r.sorted.size());
+        std::atomic<std::uint64_t> sum{0};
+        tarnix::pool::join(
+            [&] { tarnix::pool::sort_unstable(r.sorted.begin(), r.sorted.end(), std::less<>()); },
+            [&] {
+                tarnix::pool::for_each_index(r.sorted.size(), [&](std::size_t k) { sum += k; });
+            });
+        tarnix::pool::map_into(std::span<const std::uint32_t>(r.sorted),
+                               std::span<std::uint64_t>(doubled),
+                               [](std::uint32_t v) { return std::uint64_t{v} * 2; });
+        r.doubled = std::move(doubled);
+        r.sum = sum;
+        return r;
+    });
+    ASSERT_EQ(results.size(), 36u);
+    std::size_t expected_index = 0;
+    for (const Inner& r : results) {
+        if (expected_index % 4 == 3) ++expected_index;
+        EXPECT_EQ(r.index, expected_index++);
+        auto expected = random_values(3000 + r.index, static_cast<unsigned>(r.index));
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(r.sorted, expected);
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+            ASSERT_EQ(r.doubled[k], std::uint64_t{expected[k]} * 2);
+        }
+        EXPECT_EQ(r.sum, expected.size() * (expected.size() - 1) / 2);
+    }
+}
+
+TEST(Pool, NestedExceptionsReachTheCaller) {
+    auto nested_throw = [](auto make_error) {
+        tarnix::pool::filter_map<int>(64, [&](std::size_t i) -> std::optional<int> {
+            tarnix::pool::for_each_index(100, [&](std::size_t k) {
+                if (i == 41 && k == 17) throw make_error();
+            });
+            return static_cast<int>(i);
+        });
+    };
+    try {
+        nested_throw([] { return std::runtime_error("inner failure"); });
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "inner failure");
+    }
+    try {
+        nested_throw([] { return tarnix::Panic("label missing"); });
+        ADD_FAILURE() << "no panic";
+    } catch (const tarnix::Panic& e) {
+        EXPECT_EQ(e.message(), "label missing");
+    }
+    // The pool is still usable after a failed step.
+    std::atomic<int> done{0};
+    tarnix::pool::for_each_index(1000, [&](std::size_t) { ++done; });
+    EXPECT_EQ(done.load(), 1000);
+}
+
+}  // namespace
