@@ -28,7 +28,7 @@ oneapi::tbb::task_arena* make_arena() {
     // TBB caps its workers at the machine's concurrency unless told otherwise;
     // an explicitly larger pool needs that cap raised for the life of the
     // process.
-    if (false && threads > oneapi::tbb::info::default_concurrency()) {
+    if (threads > oneapi::tbb::info::default_concurrency()) {
         raised_cap = new oneapi::tbb::global_control(
             oneapi::tbb::global_control::max_allowed_parallelism,
             static_cast<std::size_t>(threads));

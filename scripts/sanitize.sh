@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Sanitizer runs for developers.
+#   scripts/sanitize.sh address   ASan+UBSan: native tests, then the Python suite
+#                                 against an ASan build of the module
+#   scripts/sanitize.sh thread    TSan: native tests
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+kind="${1:-address}"
+shift || true
+BUILD="$ROOT/build/sanitize-$kind"
+
+case "$kind" in
+address)
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DTARNIX_SANITIZE=address -DPython_EXECUTABLE="$PY" >/dev/null
+    cmake --build "$BUILD" -j "$(nproc)"
+    export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    ctest --test-dir "$BUILD" --output-on-failure --no-tests=error
+    # The interpreter is not built with ASan: preload the runtime, and let
+    # every Python allocation go through malloc so ASan sees it.
+    LD_PRELOAD="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)" \
+        PYTHONMALLOC=malloc PYTHONPATH="$BUILD" \
+        "$PY" -m pytest -q -p no:cacheprovider "$ROOT/tests/python" "$@"
+    ;;
+thread)
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DTARNIX_SANITIZE=thread -DTARNIX_MODULE=OFF >/dev/null
+    cmake --build "$BUILD" -j "$(nproc)"
+    supp="$ROOT/tests/native/tsan.supp"
+    export TSAN_OPTIONS="halt_on_error=1${supp:+:suppressions=$supp}"
+    [ -f "$supp" ] || export TSAN_OPTIONS="halt_on_error=1"
+    ctest --test-dir "$BUILD" --output-on-failure --no-tests=error
+    ;;
+*)
+    echo "usage: $0 address|thread [pytest args]" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Prepares everything the demo and the tests need, and does nothing that is
+# already done: Debian packages, a .venv on CPython 3.13 with the Python
+# requirements, and the tarnix module built into it.
+# Sourced by the other scripts; sets ROOT, PY and PATH.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+VENV="$ROOT/.venv"
+PY="$VENV/bin/python"
+STAMPS="$VENV/.tarnix-stamps"
+
+say() { printf '[setup] %s\n' "$*" >&2; }
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; elif command -v sudo >/dev/null; then sudo "$@"; else
+        say "need root for: $*"; return 1
+    fi
+}
+
+install_system_packages() {
+    local wanted=(g++ libtbb-dev libabsl-dev libgtest-dev) missing=()
+    for pkg in "${wanted[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    say "installing Debian packages: ${missing[*]}"
+    as_root apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# Debian's python3.13, or pyenv's 3.13 (whose shim answers only with
+# PYENV_VERSION set).
+find_python313() {
+    if command -v python3.13 >/dev/null 2>&1 && python3.13 -c 'import sys' >/dev/null 2>&1; then
+        command -v python3.13
+        return 0
+    fi
+    if command -v pyenv >/dev/null 2>&1; then
+        local version
+        version="$(pyenv versions --bare 2>/dev/null | grep -E '^3\.13(\.[0-9]+)?t?$' | sort -V | tail -n 1 || true)"
+        if [ -n "$version" ]; then
+            PYENV_VERSION="$version" pyenv which python3.13
+            return 0
+        fi
+    fi
+    say "no CPython 3.13 found (tried python3.13 and pyenv)"
+    return 1
+}
+
+stamp_matches() { [ -f "$STAMPS/$1" ] && [ "$(cat "$STAMPS/$1")" = "$2" ]; }
+write_stamp() { mkdir -p "$STAMPS"; printf '%s' "$2" > "$STAMPS/$1"; }
+
+make_venv() {
+    if [ -x "$PY" ] && "$PY" -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null; then
+        return 0
+    fi
+    local python
+    python="$(find_python313)"
+    say "creating .venv with $python"
+    rm -rf "$VENV"
+    "$python" -m venv "$VENV"
+}
+
+install_requirements() {
+    local digest
+    digest="$(sha256sum "$ROOT/requirements-dev.txt" | cut -d' ' -f1)"
+    stamp_matches requirements "$digest" && return 0
+    say "installing Python requirements"
+    "$PY" -m pip install -q --disable-pip-version-check --upgrade pip 2>/dev/null
+    "$PY" -m pip install -q --disable-pip-version-check -r "$ROOT/requirements-dev.txt" 2>/dev/null
+    write_stamp requirements "$digest"
+}
+
+sources_digest() {
+    (cd "$ROOT" && find src CMakeLists.txt pyproject.toml -type f -print0 | sort -z |
+        xargs -0 sha256sum | sha256sum | cut -d' ' -f1)
+}
+
+install_module() {
+    local digest
+    digest="$(sources_digest)"
+    if stamp_matches module "$digest" && "$PY" -c 'import tarnix' 2>/dev/null; then return 0; fi
+    say "building and installing tarnix"
+    (cd "$ROOT" && "$PY" -m pip install -q --disable-pip-version-check --no-build-isolation . 2>/dev/null) ||
+        (cd "$ROOT" && "$PY" -m pip install --disable-pip-version-check --no-build-isolation .)
+    write_stamp module "$digest"
+}
+
+install_system_packages
+make_venv
+install_requirements
+export PATH="$VENV/bin:$PATH"
+install_module

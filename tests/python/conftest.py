@@ -1,0 +1,75 @@
+"""Shared fixtures and helpers for the tarnix Python tests."""
+
+import math
+import sys
+
+import numpy as np
+import pytest
+
+import tarnix
+
+MISSING_LABELS = ("nan", "NaN", "<NA>")
+
+
+@pytest.fixture
+def enc():
+    return tarnix.Encoder()
+
+
+def bits(a):
+    """The raw 64-bit patterns of a float64 array (NaN payloads and -0.0 included)."""
+    return np.ascontiguousarray(np.asarray(a, dtype=np.float64)).view(np.uint64)
+
+
+def obj_array(rows):
+    """A 2-D object array that keeps every cell exactly as given."""
+    out = np.empty((len(rows), len(rows[0]) if rows else 0), dtype=object)
+    for r, row in enumerate(rows):
+        for c, cell in enumerate(row):
+            out[r, c] = cell
+    return out
+
+
+def column(cells):
+    """A one-column object array."""
+    return obj_array([[c] for c in cells])
+
+
+def named(name, **attrs):
+    """An instance of a fresh class called `name` carrying the given class attributes."""
+    return type(name, (), attrs)()
+
+
+def raises_panic(fn, *args):
+    """Run fn(*args), which must end in the module's PanicException; return the exception."""
+    try:
+        fn(*args)
+    except BaseException as e:  # PanicException derives from BaseException only
+        if type(e).__name__ != "PanicException":
+            raise
+        assert not isinstance(e, Exception)
+        return e
+    pytest.fail("no PanicException raised")
+
+
+def positional(x):
+    """How a number read before a column's first text cell is rendered as a label."""
+    if math.isnan(x):
+        return "NaN"
+    return np.format_float_positional(x, unique=True, trim="-")
+
+
+def codes_of(labels):
+    """Dense codes by byte order of the distinct ordinary labels; NaN for missing labels."""
+    ordinary = sorted({l for l in labels if l not in MISSING_LABELS}, key=lambda s: s.encode())
+    rank = {l: float(i) for i, l in enumerate(ordinary)}
+    return [rank.get(l, math.nan) for l in labels]
+
+
+def assert_refs_stable(call, *objs, n=300):
+    """Repeating `call` n times leaves the reference counts of `objs` as they were."""
+    call()  # let caches (imports, interned names) settle first
+    before = [sys.getrefcount(o) for o in objs]
+    for _ in range(n):
+        call()
+    assert [sys.getrefcount(o) for o in objs] == before
