@@ -1,0 +1,144 @@
+"""decode: codes of the recorded columns turned back into labels."""
+
+import math
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import tarnix
+from conftest import bits, column, obj_array
+
+nan, inf = math.nan, math.inf
+
+# cell value -> label, with apple, kiwi and pear holding the codes 0, 1 and 2 (None: no label)
+WORKED = [
+    (0.0, "apple"), (1.7, "kiwi"), (2.0, "pear"), (3.0, None), (-4.0, "apple"),
+    (1e300, None), (inf, None), (-inf, "apple"), (nan, None),
+    (-0.0, "apple"), (0.5, "apple"), (2.9, "pear"), (2.0**64, None), (18446744073709549568.0, None),
+]
+VALUES = [v for v, _ in WORKED]
+LABELS = [l for _, l in WORKED]
+
+
+@pytest.fixture
+def fruit_enc(enc):
+    enc.encode(column(["pear", "apple", "kiwi", "pear"]))
+    return enc
+
+
+LAYOUTS = {
+    "c": lambda t: (t, slice(None)),
+    "fortran": lambda t: (np.asfortranarray(t), slice(None)),
+    "reversed": lambda t: (t[::-1], slice(None, None, -1)),
+    "stepped": lambda t: (np.repeat(t, 2, axis=0)[::2], slice(None)),
+}
+
+
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_worked_example_array(fruit_enc, layout):
+    table, order = LAYOUTS[layout](np.array([VALUES, [1.0] * len(VALUES)]).T)
+    out = fruit_enc.decode(table)
+    assert type(out) is np.ndarray and out.dtype == object and out.shape == table.shape
+    assert out[:, 0].tolist() == ["NaN" if l is None else l for l in LABELS][order]
+    assert all(type(v) is str for v in out[:, 0])
+    assert all(type(v) is float and v == 1.0 for v in out[:, 1])
+
+
+def test_worked_example_frame(enc):
+    enc.encode(pd.DataFrame({"fruit": ["kiwi", "pear", "apple"], "n": [1, 2, 3]}))
+    # names differ from the encoded frame's: columns are decoded by position
+    src = pd.DataFrame({"x": VALUES, "y": [0.0] * len(VALUES)}, index=range(5, 5 + len(VALUES)))
+    out = enc.decode(src)
+    assert list(out.columns) == ["x", "y"]
+    assert out["x"].dtype == object and out["x"].tolist() == LABELS
+    assert out["y"].dtype == np.float64 and out["y"].tolist() == [0.0] * len(VALUES)
+    assert isinstance(out.index, pd.RangeIndex) and out.index[0] == 0
+
+
+@pytest.mark.parametrize(
+    "src",
+    [
+        obj_array([["b", 1], ["a", nan], ["nan", 2]]),
+        np.array([[1, 2], [3, 4]], dtype=np.int32),
+        pd.DataFrame({"s": ["b", "a"], "n": [1.5, -0.0]}),
+    ],
+    ids=["object", "int32", "frame"],
+)
+def test_decode_without_record_returns_what_encode_returns(src):
+    got, want = tarnix.Encoder().decode(src), tarnix.Encoder().encode(src)
+    assert type(got) is type(want)
+    if isinstance(want, pd.DataFrame):
+        assert list(got.columns) == list(want.columns) and (got.dtypes == np.float64).all()
+        got, want = got.to_numpy(), want.to_numpy()
+    assert got.dtype == np.float64 and (bits(got) == bits(want)).all()
+
+
+def test_decode_input_with_text_uses_its_own_fresh_codes(fruit_enc):
+    # zz, aa, mm get the fresh codes 2, 0, 1, read through the stored record
+    out = fruit_enc.decode(obj_array([["zz", "q"], ["aa", "r"], ["mm", "q"]]))
+    assert out.tolist() == [["pear", 0.0], ["apple", 1.0], ["kiwi", 0.0]]
+    assert fruit_enc.decode(np.array([[1.0, 5.0]])).tolist() == [["kiwi", 5.0]]
+
+
+def test_only_recorded_columns_are_decoded(enc):
+    enc.encode(obj_array([[1, "b", 2.5], [2, "a", 3]]))
+    assert enc.decode(np.array([[0.0, 1.0, 1.0], [1.0, 0.0, 0.0]])).tolist() == [
+        [0.0, "b", 1.0], [1.0, "a", 0.0]]
+    frame = enc.decode(pd.DataFrame({"p": [1.0, 0.0], "q": [1.0, 0.0], "r": [0.0, 2.0]}))
+    assert frame.dtypes.tolist() == [np.float64, object, np.float64]
+    assert frame.to_dict("list") == {"p": [1.0, 0.0], "q": ["b", "a"], "r": [0.0, 2.0]}
+
+
+def test_column_of_only_missing_labels_decodes_to_fallback(enc):
+    enc.encode(obj_array([["nan", "x"], ["<NA>", "y"]]))
+    assert enc.decode(np.array([[0.0, 1.0], [nan, 0.0]])).tolist() == [["NaN", "y"], ["NaN", "x"]]
+    frame = enc.decode(pd.DataFrame({"a": [0.0, nan], "b": [1.0, 0.0]}))
+    assert frame.to_dict("list") == {"a": [None, None], "b": ["y", "x"]}
+
+
+def test_zero_row_decodes(enc):
+    enc.encode(pd.DataFrame({"s": ["x", "y"], "n": [1.0, 2.0]}))
+    frame = enc.decode(pd.DataFrame({"s": [], "n": []}, dtype=np.float64))
+    assert frame.shape == (0, 2) and frame.dtypes.tolist() == [object, np.float64]
+    arr = enc.decode(np.zeros((0, 2)))
+    assert arr.dtype == object and arr.shape == (0, 2)
+
+
+# ---------------------------------------------------------------- narrower tables
+
+
+@pytest.fixture
+def wide_enc(enc):
+    enc.encode(obj_array([[1, 2, "x"], [3, 4, "y"]]))  # records column 2 only
+    return enc
+
+
+@pytest.mark.parametrize(
+    "narrow",
+    [
+        lambda: np.zeros((1, 2)),
+        lambda: np.zeros((3, 0)),
+        lambda: obj_array([["t", "u"]]),
+        lambda: pd.DataFrame(np.zeros((1, 2)), columns=["a", "b"]),
+        lambda: pd.DataFrame(np.zeros((0, 2)), columns=["a", "b"]),
+        lambda: pd.DataFrame(index=range(2)),
+    ],
+    ids=["array", "no-columns", "object-array", "frame", "empty-frame", "frame-no-columns"],
+)
+def test_narrower_table_is_rejected_before_output(wide_enc, monkeypatch, narrow):
+    src = narrow()
+    built = []
+    real = pd.DataFrame
+    monkeypatch.setattr(pd, "DataFrame", lambda *a, **k: built.append(1) or real(*a, **k))
+    with pytest.raises(ValueError) as info:
+        wide_enc.decode(src)
+    assert str(info.value).startswith("cannot decode:")
+    assert built == []
+    monkeypatch.undo()
+    assert wide_enc.decode(np.array([[0.0, 0.0, 1.0]])).tolist() == [[0.0, 0.0, "y"]]
+
+
+def test_narrower_array_without_rows_reads_no_cell(wide_enc):
+    out = wide_enc.decode(np.zeros((0, 2)))
+    assert out.dtype == object and out.shape == (0, 2)
