@@ -71,7 +71,9 @@ void sort_unstable(It first, It last, Less&& less) {
 // Runs a and b, possibly in parallel, and returns when both are done.
 template <class A, class B>
 void join(A&& a, B&& b) {
-    run([&] { oneapi::tbb::parallel_invoke(a, b); });
+    // parallel_invoke calls through const references; the wrappers let a and
+    // b be callables whose call operator is not const.
+    run([&] { oneapi::tbb::parallel_invoke([&] { a(); }, [&] { b(); }); });
 }
 
 }  // namespace tarnix::pool
