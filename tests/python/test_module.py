@@ -3,6 +3,7 @@
 import gc
 import importlib
 import os
+import shutil
 import subprocess
 import sys
 import sysconfig
@@ -118,3 +119,11 @@ def test_import_leaves_gil_disabled():
     run = subprocess.run([sys.executable, "-W", "error", "-c", code], env=env, capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     assert run.stdout.strip() == "False"
+
+
+@pytest.mark.skipif(not shutil.which("nm"), reason="needs binutils' nm")
+def test_only_the_init_function_is_exported():
+    listing = subprocess.run(
+        ["nm", "-D", "--defined-only", tarnix.__file__], capture_output=True, text=True, check=True
+    ).stdout
+    assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == ["PyInit_tarnix"]
