@@ -49,6 +49,23 @@ Status check_record_fits(const EncodingInfo& record, std::size_t cols) {
     return success();
 }
 
+Status check_names_unique(const EncodingInfo& record, const std::vector<std::string>& names) {
+    if (record.string_columns.empty()) return success();
+    absl::flat_hash_map<std::string_view, std::size_t, SeededHash, StringEq> counts;
+    counts.reserve(names.size());
+    for (const std::string& name : names) ++counts[name];
+    for (std::size_t col : record.string_columns) {
+        const std::size_t count = counts[names[col]];
+        if (count > 1) {
+            return PyErr::lazy(PyExc_ValueError, "cannot decode: the column name '" + names[col] +
+                                                     "' of encoded column " + std::to_string(col) +
+                                                     " occurs " + std::to_string(count) +
+                                                     " times in the table");
+        }
+    }
+    return success();
+}
+
 Result<Ref> decode_array(PyObject* float_array, const Matrix& matrix, const EncodingInfo& record) {
     TRY_ASSIGN(Ref numpy, import_module("numpy"));
     TRY_ASSIGN(Ref copy, call_method(numpy.get(), "array", {float_array}));

@@ -21,6 +21,10 @@ const std::string* label_of(const CodeMap& codes, double value);
 // The record's columns must lie inside a table `cols` wide.
 Status check_record_fits(const EncodingInfo& record, std::size_t cols);
 
+// Decoding a frame goes by column name: every recorded column's name must
+// occur once, or one column's labels would land in another.
+Status check_names_unique(const EncodingInfo& record, const std::vector<std::string>& names);
+
 // An object-dtype copy of the float array with the recorded columns holding
 // their labels ("NaN" where a cell has none).
 Result<Ref> decode_array(PyObject* float_array, const Matrix& matrix, const EncodingInfo& record);

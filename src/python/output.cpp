@@ -47,7 +47,10 @@ Result<Ref> array_out(const Matrix& matrix, const EncodingInfo* record) {
 
 Result<Ref> frame_out(const Matrix& matrix, const std::vector<std::string>& names,
                       const EncodingInfo* record) {
-    if (record != nullptr) TRY(check_record_fits(*record, std::min(matrix.cols, names.size())));
+    if (record != nullptr) {
+        TRY(check_record_fits(*record, std::min(matrix.cols, names.size())));
+        TRY(check_names_unique(*record, names));
+    }
     TRY_ASSIGN(Ref pandas, import_module("pandas"));
     Ref keywords = own(PyDict_New());
     Ref column_list = own(PyList_New(static_cast<Py_ssize_t>(names.size())));
