@@ -1,7 +1,8 @@
 #include "label_encode.hpp"
 
-#include <cstring>
+#include <cstdint>
 #include <limits>
+#include <numeric>
 #include <string_view>
 
 #include "boundary/fatal.hpp"
@@ -11,44 +12,62 @@ namespace tarnix {
 
 namespace {
 
-// Byte order: unsigned bytes up to the shorter length, then the shorter first.
-// std::string_view's comparison is exactly that (char_traits<char>::compare
-// compares as unsigned char).
-bool byte_less(std::string_view a, std::string_view b) noexcept { return a < b; }
-
 constexpr double kMissingCode = std::numeric_limits<double>::quiet_NaN();
 
-}  // namespace
+// Byte order: unsigned bytes up to the shorter length, then the shorter first.
+// std::string_view compares exactly so (char_traits<char> compares as
+// unsigned char).
+bool byte_less(std::string_view a, std::string_view b) noexcept { return a < b; }
 
-LabelEncoding label_encode(std::span<const std::string> labels) {
-    std::vector<std::string_view> sorted(labels.begin(), labels.end());
-    pool::sort_unstable(sorted.begin(), sorted.end(), byte_less);
-
-    std::size_t distinct = 0;
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        if (i == 0 || sorted[i] != sorted[distinct - 1]) sorted[distinct++] = sorted[i];
+// Each label is hashed once: the first pass gives every row the number of its
+// distinct label (in order of first appearance); only the distinct labels are
+// sorted; the codes of the rows are then read off by number.
+template <class Id>
+LabelEncoding encode(const LabelColumn& labels) {
+    const std::size_t n = labels.size();
+    absl::flat_hash_map<std::string_view, Id, SeededHash, StringEq> first_seen;
+    std::vector<std::string_view> distinct;
+    std::vector<Id> ids(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string_view label = labels[i];
+        auto [it, inserted] = first_seen.try_emplace(label, static_cast<Id>(distinct.size()));
+        if (inserted) distinct.push_back(label);
+        ids[i] = it->second;
     }
-    sorted.resize(distinct);
+
+    std::vector<Id> order(distinct.size());
+    std::iota(order.begin(), order.end(), Id{0});
+    pool::sort_unstable(order.begin(), order.end(),
+                        [&](Id a, Id b) { return byte_less(distinct[a], distinct[b]); });
 
     LabelEncoding result;
-    result.label_map.reserve(distinct);
+    result.label_map.reserve(distinct.size());
+    std::vector<double> code_of_id(distinct.size());
     std::uint64_t next_code = 0;
-    for (std::string_view label : sorted) {
+    for (Id id : order) {
+        const std::string_view label = distinct[id];
         if (is_missing_label(label)) {
             result.label_map.emplace(label, std::nullopt);
+            code_of_id[id] = kMissingCode;
         } else {
-            result.label_map.emplace(label, next_code++);
+            result.label_map.emplace(label, next_code);
+            code_of_id[id] = static_cast<double>(next_code++);
         }
     }
 
-    result.codes.resize(labels.size());
-    const LabelMap& map = result.label_map;
-    pool::map_into(labels, std::span<double>(result.codes), [&map](const std::string& label) {
-        auto it = map.find(std::string_view(label));
-        if (it == map.end()) panic("label missing from its own column's label map");
-        return it->second ? static_cast<double>(*it->second) : kMissingCode;
-    });
+    result.codes.resize(n);
+    pool::map_into(std::span<const Id>(ids), std::span<double>(result.codes),
+                   [&code_of_id](Id id) { return code_of_id[id]; });
     return result;
+}
+
+}  // namespace
+
+LabelEncoding label_encode(const LabelColumn& labels) {
+    if (labels.size() <= std::numeric_limits<std::uint32_t>::max()) {
+        return encode<std::uint32_t>(labels);
+    }
+    return encode<std::uint64_t>(labels);
 }
 
 CodeMap code_map_of(const LabelMap& label_map) {

@@ -2,10 +2,9 @@
 // codes 0..k-1, missing labels get none and encode as NaN.
 #pragma once
 
-#include <span>
-#include <string>
 #include <vector>
 
+#include "label_column.hpp"
 #include "python/encoding_info.hpp"
 
 namespace tarnix {
@@ -17,7 +16,7 @@ struct LabelEncoding {
 
 // Runs its sort and its lookups on the worker pool; may be called from inside
 // a pool task.
-LabelEncoding label_encode(std::span<const std::string> labels);
+LabelEncoding label_encode(const LabelColumn& labels);
 
 // The code map that belongs to a label map: every label that has a code,
 // keyed by that code.

@@ -8,9 +8,10 @@
 #include "boundary/error.hpp"
 #include "boundary/fatal.hpp"
 #include "boundary/text.hpp"
+#include "python/cell_reader.hpp"
+#include "python/column_cells.hpp"
 #include "label_encode.hpp"
 #include "pool/pool.hpp"
-#include "python/render.hpp"
 #include "send_ptr.hpp"
 
 namespace tarnix {
@@ -50,65 +51,6 @@ std::size_t checked_cell_count(Shape shape) {
         panic("capacity overflow");
     }
     return cells;
-}
-
-// The text of a cell: str(), then its UTF-8.
-std::string text_of(PyObject* cell) {
-    auto text = str_of(cell);
-    if (!text) panic_from("cant convert to str", PyErr::fetch());
-    return std::move(*text);
-}
-
-// The cells of each column as read, numbers until the first cell that is not.
-class ColumnCells {
-public:
-    explicit ColumnCells(std::size_t cols) : is_string_(cols), numbers_(cols), labels_(cols) {}
-
-    void add(std::size_t col, PyObject* cell) {
-        if (is_string_[col]) {
-            labels_[col].push_back(text_of(cell));
-            return;
-        }
-        if (PyFloat_CheckExact(cell)) {
-            numbers_[col].push_back(PyFloat_AS_DOUBLE(cell));
-            return;
-        }
-        double value = PyFloat_AsDouble(cell);
-        if (value != -1.0 || !PyErr_Occurred()) {
-            numbers_[col].push_back(value);
-            return;
-        }
-        PyErr::fetch();  // not a number: the column holds text from here on
-        is_string_[col] = 1;
-        auto& labels = labels_[col];
-        for (double number : numbers_[col]) labels.push_back(render_double(number));
-        std::vector<double>().swap(numbers_[col]);
-        labels.push_back(text_of(cell));
-    }
-
-    bool is_string(std::size_t col) const { return is_string_[col] != 0; }
-    const std::vector<double>& numbers(std::size_t col) const { return numbers_[col]; }
-    const std::vector<std::string>& labels(std::size_t col) const { return labels_[col]; }
-
-private:
-    std::vector<char> is_string_;
-    std::vector<std::vector<double>> numbers_;
-    std::vector<std::vector<std::string>> labels_;
-};
-
-void read_cells(PyObject* source, Shape shape, ColumnCells& cells) {
-    for (std::size_t col = 0; col < shape.cols; ++col) {
-        Ref col_index = own(PyLong_FromSize_t(col));
-        for (std::size_t row = 0; row < shape.rows; ++row) {
-            Ref key = own(PyTuple_New(2));
-            PyTuple_SET_ITEM(key.get(), 0, own(PyLong_FromSize_t(row)).release());
-            PyTuple_SET_ITEM(key.get(), 1, Py_NewRef(col_index.get()));
-            PyObject* cell = PyObject_GetItem(source, key.get());
-            if (cell == nullptr) panic_from("could not read a cell of the input", PyErr::fetch());
-            Ref owned = Ref::steal(cell);
-            cells.add(col, cell);
-        }
-    }
 }
 
 struct ColumnResult {
@@ -156,8 +98,8 @@ EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
     }
     PyObject* source = values ? values.get() : obj;
 
-    ColumnCells cells(shape.cols);
-    if (shape.rows > 0 && shape.cols > 0) read_cells(source, shape, cells);
+    ColumnCells cells(shape.cols, shape.rows);
+    read_cells(source, shape.rows, shape.cols, cells);
 
     for (ColumnResult& result : encode_columns(cells, shape, SendPtr(buffer.data()))) {
         bool fresh = info->label_to_code.emplace(result.col, std::move(result.label_map)).second &&

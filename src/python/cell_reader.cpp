@@ -1,0 +1,196 @@
+#include "python/cell_reader.hpp"
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <optional>
+
+#include "boundary/error.hpp"
+#include "boundary/once.hpp"
+#include "python/calls.hpp"
+#include "python/numpy_api.hpp"
+
+namespace tarnix {
+
+namespace {
+
+// numpy.memmap, looked up once (NumPy is imported by then).
+PyTypeObject* memmap_type() {
+    static std::once_flag looked_up;
+    static PyObject* type = nullptr;
+    call_once_detached(looked_up, [] {
+        auto numpy = import_module("numpy");
+        if (!numpy) return;
+        auto memmap = get_attr(numpy.value().get(), "memmap");
+        if (memmap && PyType_Check(memmap.value().get())) type = memmap.value().release();
+    });
+    return reinterpret_cast<PyTypeObject*>(type);
+}
+
+// An exact ndarray or memmap whose item access is NumPy's own.
+PyArrayObject* plain_array(PyObject* source, std::size_t rows, std::size_t cols) {
+    numpy::ensure_api();
+    PyTypeObject* type = Py_TYPE(source);
+    if (type != &PyArray_Type && type != memmap_type()) return nullptr;
+    auto* array = reinterpret_cast<PyArrayObject*>(source);
+    if (PyArray_NDIM(array) != 2) return nullptr;
+    const npy_intp* dims = PyArray_DIMS(array);
+    if (static_cast<std::size_t>(dims[0]) != rows || static_cast<std::size_t>(dims[1]) != cols) {
+        return nullptr;
+    }
+    return array;
+}
+
+template <class T>
+T load(const char* at, bool swapped) {
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    if (swapped) {
+        unsigned char bytes[sizeof value];
+        std::memcpy(bytes, &value, sizeof value);
+        for (std::size_t i = 0; i < sizeof value / 2; ++i) std::swap(bytes[i], bytes[sizeof value - 1 - i]);
+        std::memcpy(&value, bytes, sizeof value);
+    }
+    return value;
+}
+
+// float() of a NumPy scalar of this type, or nothing for types left to the
+// interpreter.
+using NumberLoader = double (*)(const char*, bool);
+
+template <class T>
+double load_as_double(const char* at, bool swapped) {
+    return static_cast<double>(load<T>(at, swapped));
+}
+
+// binary16 -> binary64 is exact; NaN payloads move along as NumPy moves them.
+double load_half(const char* at, bool swapped) {
+    const auto half = load<std::uint16_t>(at, swapped);
+    const std::uint64_t sign = static_cast<std::uint64_t>(half >> 15) << 63;
+    const unsigned exponent = (half >> 10) & 0x1f;
+    const std::uint64_t mantissa = half & 0x3ff;
+    if (exponent == 0x1f) return std::bit_cast<double>(sign | (0x7ffULL << 52) | (mantissa << 42));
+    if (exponent == 0) {
+        const double magnitude = std::ldexp(static_cast<double>(mantissa), -24);
+        return sign ? -magnitude : magnitude;
+    }
+    return std::bit_cast<double>(sign | (static_cast<std::uint64_t>(exponent - 15 + 1023) << 52) |
+                                 (mantissa << 42));
+}
+
+double load_bool(const char* at, bool) { return *at != 0 ? 1.0 : 0.0; }
+
+NumberLoader number_loader(int type_num) {
+    switch (type_num) {
+        case NPY_BOOL: return load_bool;
+        case NPY_BYTE: return load_as_double<npy_byte>;
+        case NPY_UBYTE: return load_as_double<npy_ubyte>;
+        case NPY_SHORT: return load_as_double<npy_short>;
+        case NPY_USHORT: return load_as_double<npy_ushort>;
+        case NPY_INT: return load_as_double<npy_int>;
+        case NPY_UINT: return load_as_double<npy_uint>;
+        case NPY_LONG: return load_as_double<npy_long>;
+        case NPY_ULONG: return load_as_double<npy_ulong>;
+        case NPY_LONGLONG: return load_as_double<npy_longlong>;
+        case NPY_ULONGLONG: return load_as_double<npy_ulonglong>;
+        case NPY_HALF: return load_half;
+        case NPY_FLOAT: return load_as_double<npy_float>;
+        case NPY_DOUBLE: return load_as_double<npy_double>;
+        case NPY_LONGDOUBLE: return load_as_double<npy_longdouble>;
+        default: return nullptr;
+    }
+}
+
+struct Position {
+    std::size_t col = 0, row = 0;
+};
+
+void read_by_item_access(PyObject* source, std::size_t rows, std::size_t cols, ColumnCells& cells,
+                         Position from = {}) {
+    for (std::size_t col = from.col; col < cols; ++col) {
+        Ref col_index = own(PyLong_FromSize_t(col));
+        for (std::size_t row = col == from.col ? from.row : 0; row < rows; ++row) {
+            Ref key = own(PyTuple_New(2));
+            PyTuple_SET_ITEM(key.get(), 0, own(PyLong_FromSize_t(row)).release());
+            PyTuple_SET_ITEM(key.get(), 1, Py_NewRef(col_index.get()));
+            PyObject* cell = PyObject_GetItem(source, key.get());
+            if (cell == nullptr) panic_from("could not read a cell of the input", PyErr::fetch());
+            Ref owned = Ref::steal(cell);
+            cells.add(col, cell);
+        }
+    }
+}
+
+// The layout an object array had when reading began.
+struct Layout {
+    const char* data;
+    npy_intp dims[2];
+    npy_intp strides[2];
+
+    static Layout of(PyArrayObject* array) {
+        const npy_intp* d = PyArray_DIMS(array);
+        const npy_intp* s = PyArray_STRIDES(array);
+        return Layout{static_cast<const char*>(PyArray_DATA(array)), {d[0], d[1]}, {s[0], s[1]}};
+    }
+    bool operator==(const Layout&) const = default;
+};
+
+// Reads object cells until done, or until Python code run by a cell (its
+// __float__ or __str__) has changed the array's buffer or shape; returns where
+// it stopped then.
+std::optional<Position> read_objects(PyArrayObject* array, std::size_t rows, std::size_t cols,
+                                     ColumnCells& cells) {
+    const Layout layout = Layout::of(array);
+    for (std::size_t col = 0; col < cols; ++col) {
+        for (std::size_t row = 0; row < rows; ++row) {
+            const char* at = layout.data + static_cast<npy_intp>(row) * layout.strides[0] +
+                             static_cast<npy_intp>(col) * layout.strides[1];
+            PyObject* stored;
+            std::memcpy(&stored, at, sizeof stored);
+            // A cell may hold NULL (np.empty, never filled); item access reads
+            // it as None.
+            Ref cell = Ref::borrow(stored != nullptr ? stored : Py_None);
+            cells.add(col, cell.get());
+            if (!(Layout::of(array) == layout)) {
+                return row + 1 < rows ? Position{col, row + 1} : Position{col + 1, 0};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+void read_numbers(PyArrayObject* array, NumberLoader loader, std::size_t rows, std::size_t cols,
+                  ColumnCells& cells) {
+    const auto* base = static_cast<const char*>(PyArray_DATA(array));
+    const npy_intp* strides = PyArray_STRIDES(array);
+    const bool swapped = PyArray_ISBYTESWAPPED(array);
+    for (std::size_t col = 0; col < cols; ++col) {
+        const char* at = base + static_cast<npy_intp>(col) * strides[1];
+        for (std::size_t row = 0; row < rows; ++row, at += strides[0]) {
+            cells.add_number(col, loader(at, swapped));
+        }
+    }
+}
+
+}  // namespace
+
+void read_cells(PyObject* source, std::size_t rows, std::size_t cols, ColumnCells& cells) {
+    if (rows == 0 || cols == 0) return;
+    if (PyArrayObject* array = plain_array(source, rows, cols)) {
+        const int type_num = PyArray_TYPE(array);
+        if (type_num == NPY_OBJECT) {
+            if (auto stopped = read_objects(array, rows, cols, cells)) {
+                read_by_item_access(source, rows, cols, cells, *stopped);
+            }
+            return;
+        }
+        if (NumberLoader loader = number_loader(type_num)) {
+            return read_numbers(array, loader, rows, cols, cells);
+        }
+    }
+    read_by_item_access(source, rows, cols, cells);
+}
+
+}  // namespace tarnix
