@@ -1,6 +1,8 @@
 #include "label_encode.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <string_view>
@@ -19,6 +21,22 @@ constexpr double kMissingCode = std::numeric_limits<double>::quiet_NaN();
 // unsigned char).
 bool byte_less(std::string_view a, std::string_view b) noexcept { return a < b; }
 
+// The first eight bytes of a label, zero-padded, as a big-endian integer:
+// when two prefixes differ they order the labels as their bytes do.
+std::uint64_t prefix_of(std::string_view label) noexcept {
+    unsigned char bytes[8] = {};
+    std::memcpy(bytes, label.data(), std::min<std::size_t>(label.size(), 8));
+    std::uint64_t prefix = 0;
+    for (unsigned char byte : bytes) prefix = (prefix << 8) | byte;
+    return prefix;
+}
+
+template <class Id>
+struct SortKey {
+    std::uint64_t prefix;
+    Id id;
+};
+
 // Each label is hashed once: the first pass gives every row the number of its
 // distinct label (in order of first appearance); only the distinct labels are
 // sorted; the codes of the rows are then read off by number.
@@ -35,16 +53,23 @@ LabelEncoding encode(const LabelColumn& labels) {
         ids[i] = it->second;
     }
 
-    std::vector<Id> order(distinct.size());
-    std::iota(order.begin(), order.end(), Id{0});
-    pool::sort_unstable(order.begin(), order.end(),
-                        [&](Id a, Id b) { return byte_less(distinct[a], distinct[b]); });
+    // Sorting compares the first eight bytes as one integer and the whole
+    // labels only when those are equal.
+    std::vector<SortKey<Id>> order(distinct.size());
+    for (std::size_t id = 0; id < distinct.size(); ++id) {
+        order[id] = SortKey<Id>{prefix_of(distinct[id]), static_cast<Id>(id)};
+    }
+    pool::sort_unstable(order.begin(), order.end(), [&](const SortKey<Id>& a, const SortKey<Id>& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        return byte_less(distinct[a.id], distinct[b.id]);
+    });
 
     LabelEncoding result;
     result.label_map.reserve(distinct.size());
     std::vector<double> code_of_id(distinct.size());
     std::uint64_t next_code = 0;
-    for (Id id : order) {
+    for (const SortKey<Id>& key : order) {
+        const Id id = key.id;
         const std::string_view label = distinct[id];
         if (is_missing_label(label)) {
             result.label_map.emplace(label, std::nullopt);

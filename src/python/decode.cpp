@@ -1,11 +1,13 @@
 #include "python/decode.hpp"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "boundary/fatal.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
+#include "python/numpy_api.hpp"
 
 namespace tarnix {
 
@@ -19,9 +21,51 @@ const CodeMap& code_map(const EncodingInfo& record, std::size_t col) {
     return it->second;
 }
 
-Ref label_or(const CodeMap& codes, double value, PyObject* fallback) {
-    if (const std::string* label = label_of(codes, value)) return make_str(*label);
-    return Ref::borrow(fallback);
+// The Python text of each cell of one column: the label's str, made once per
+// code and shared by every cell with that code, or the fallback.
+class ColumnTexts {
+public:
+    ColumnTexts(const CodeMap& codes, PyObject* fallback)
+        : labels_(codes), made_(codes.size()), fallback_(fallback) {}
+
+    // A new reference.
+    PyObject* text(double value) {
+        const std::string* label = labels_.label_of(value);
+        if (label == nullptr) return Py_NewRef(fallback_);
+        Ref& made = made_[code_of(value)];
+        if (!made) made = make_str(*label);
+        return Py_NewRef(made.get());
+    }
+
+private:
+    LabelsByCode labels_;
+    std::vector<Ref> made_;
+    PyObject* fallback_;
+};
+
+// Writes the labels of one column straight into the cells of a fresh object
+// array, or returns false when the array is not the plain 2-D object array
+// this needs.
+bool fill_object_column(PyObject* object_array, const Matrix& matrix, std::size_t col,
+                        ColumnTexts& texts) {
+    if (Py_TYPE(object_array) != &PyArray_Type) return false;
+    auto* array = reinterpret_cast<PyArrayObject*>(object_array);
+    if (PyArray_TYPE(array) != NPY_OBJECT || PyArray_NDIM(array) != 2 ||
+        static_cast<std::size_t>(PyArray_DIMS(array)[0]) != matrix.rows ||
+        static_cast<std::size_t>(PyArray_DIMS(array)[1]) != matrix.cols) {
+        return false;
+    }
+    auto* base = static_cast<char*>(PyArray_DATA(array));
+    const npy_intp* strides = PyArray_STRIDES(array);
+    for (std::size_t row = 0; row < matrix.rows; ++row) {
+        char* at = base + static_cast<npy_intp>(row) * strides[0] + static_cast<npy_intp>(col) * strides[1];
+        PyObject* text = texts.text(matrix.at(row, col));
+        PyObject* previous;
+        std::memcpy(&previous, at, sizeof previous);
+        std::memcpy(at, &text, sizeof text);
+        Py_XDECREF(previous);
+    }
+    return true;
 }
 
 }  // namespace
@@ -32,10 +76,17 @@ std::uint64_t code_of(double value) noexcept {
     return static_cast<std::uint64_t>(value);
 }
 
-const std::string* label_of(const CodeMap& codes, double value) {
-    if (std::isnan(value) || codes.empty()) return nullptr;
-    auto it = codes.find(code_of(value));
-    return it == codes.end() ? nullptr : &it->second;
+LabelsByCode::LabelsByCode(const CodeMap& codes) : labels_(codes.size(), nullptr) {
+    for (const auto& [code, label] : codes) {
+        if (code >= labels_.size()) panic("a code map's codes are not 0..k-1");
+        labels_[code] = &label;
+    }
+}
+
+const std::string* LabelsByCode::label_of(double value) const noexcept {
+    if (std::isnan(value)) return nullptr;
+    const std::uint64_t code = code_of(value);
+    return code < labels_.size() ? labels_[code] : nullptr;
 }
 
 Status check_record_fits(const EncodingInfo& record, std::size_t cols) {
@@ -74,9 +125,10 @@ Result<Ref> decode_array(PyObject* float_array, const Matrix& matrix, const Enco
     copy = Ref();
     Ref missing = make_str("NaN");
     for (std::size_t col : record.string_columns) {
-        const CodeMap& codes = code_map(record, col);
+        ColumnTexts texts(code_map(record, col), missing.get());
+        if (fill_object_column(decoded.get(), matrix, col, texts)) continue;
         for (std::size_t row = 0; row < matrix.rows; ++row) {
-            Ref text = label_or(codes, matrix.at(row, col), missing.get());
+            Ref text = Ref::steal(texts.text(matrix.at(row, col)));
             Ref key = index_pair(row, col);
             TRY(call_method(decoded.get(), "__setitem__", {key.get(), text.get()}));
         }
@@ -87,11 +139,10 @@ Result<Ref> decode_array(PyObject* float_array, const Matrix& matrix, const Enco
 Status decode_frame(PyObject* frame, const Matrix& matrix, const std::vector<std::string>& names,
                     const EncodingInfo& record) {
     for (std::size_t col : record.string_columns) {
-        const CodeMap& codes = code_map(record, col);
+        ColumnTexts texts(code_map(record, col), Py_None);
         Ref labels = own(PyList_New(static_cast<Py_ssize_t>(matrix.rows)));
         for (std::size_t row = 0; row < matrix.rows; ++row) {
-            PyList_SET_ITEM(labels.get(), static_cast<Py_ssize_t>(row),
-                            label_or(codes, matrix.at(row, col), Py_None).release());
+            PyList_SET_ITEM(labels.get(), static_cast<Py_ssize_t>(row), texts.text(matrix.at(row, col)));
         }
         Ref name = make_str(names.at(col));
         TRY_ASSIGN(Ref series, checked(PyObject_GetItem(frame, name.get())));

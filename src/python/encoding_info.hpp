@@ -21,7 +21,8 @@ std::uint64_t hash_seed() noexcept;
 struct SeededHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const noexcept {
-        return absl::HashOf(hash_seed(), s);
+        // absl's own string hash; std::string_view would fall back to std::hash.
+        return absl::HashOf(hash_seed(), absl::string_view(s.data(), s.size()));
     }
     std::size_t operator()(std::uint64_t v) const noexcept {
         return absl::HashOf(hash_seed(), v);
