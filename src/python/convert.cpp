@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -55,13 +56,16 @@ Status for_each_item(PyObject* sequence, Take&& take) {
     }
 }
 
+// The reported length, as a capacity hint only: an object may report any
+// length, so no more than a modest amount is reserved up front.
 std::size_t length_hint(PyObject* sequence) {
+    constexpr Py_ssize_t kMostReserved = 1 << 16;
     Py_ssize_t length = PyObject_Size(sequence);
     if (length < 0) {
         PyErr_Clear();
         return 0;
     }
-    return static_cast<std::size_t>(length);
+    return static_cast<std::size_t>(std::min(length, kMostReserved));
 }
 
 // First reading: every label a str.
