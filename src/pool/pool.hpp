@@ -37,6 +37,15 @@ void for_each_index(std::size_t n, F&& f) {
     });
 }
 
+// f(begin, end) over consecutive blocks covering [0, n), in parallel.
+template <class F>
+void for_each_block(std::size_t n, F&& f) {
+    run([&] {
+        oneapi::tbb::parallel_for(oneapi::tbb::blocked_range<std::size_t>(0, n),
+                                  [&](const oneapi::tbb::blocked_range<std::size_t>& r) { f(r.begin(), r.end()); });
+    });
+}
+
 // out[i] = f(in[i]) for every i, in parallel; out must be as long as in.
 template <class In, class Out, class F>
 void map_into(std::span<const In> in, std::span<Out> out, F&& f) {

@@ -103,27 +103,28 @@ NumberLoader number_loader(int type_num) {
     }
 }
 
-struct Position {
-    std::size_t col = 0, row = 0;
-};
+Ref cell_by_item_access(PyObject* source, PyObject* key) {
+    PyObject* cell = PyObject_GetItem(source, key);
+    if (cell == nullptr) panic_from("could not read a cell of the input", PyErr::fetch());
+    return Ref::steal(cell);
+}
 
+// source[(row, col)] for every cell from row `from_row` of column `from_col` on.
 void read_by_item_access(PyObject* source, std::size_t rows, std::size_t cols, ColumnCells& cells,
-                         Position from = {}) {
-    for (std::size_t col = from.col; col < cols; ++col) {
+                         std::size_t from_col = 0, std::size_t from_row = 0) {
+    for (std::size_t col = from_col; col < cols; ++col) {
         Ref col_index = own(PyLong_FromSize_t(col));
-        for (std::size_t row = col == from.col ? from.row : 0; row < rows; ++row) {
+        for (std::size_t row = col == from_col ? from_row : 0; row < rows; ++row) {
             Ref key = own(PyTuple_New(2));
             PyTuple_SET_ITEM(key.get(), 0, own(PyLong_FromSize_t(row)).release());
             PyTuple_SET_ITEM(key.get(), 1, Py_NewRef(col_index.get()));
-            PyObject* cell = PyObject_GetItem(source, key.get());
-            if (cell == nullptr) panic_from("could not read a cell of the input", PyErr::fetch());
-            Ref owned = Ref::steal(cell);
-            cells.add(col, cell);
+            Ref cell = cell_by_item_access(source, key.get());
+            cells.add(col, cell.get());
         }
     }
 }
 
-// The layout an object array had when reading began.
+// The layout of a plain 1-D or 2-D array (a 1-D array is one column).
 struct Layout {
     const char* data;
     npy_intp dims[2];
@@ -132,65 +133,93 @@ struct Layout {
     static Layout of(PyArrayObject* array) {
         const npy_intp* d = PyArray_DIMS(array);
         const npy_intp* s = PyArray_STRIDES(array);
+        if (PyArray_NDIM(array) == 1) return Layout{static_cast<const char*>(PyArray_DATA(array)), {d[0], 1}, {s[0], 0}};
         return Layout{static_cast<const char*>(PyArray_DATA(array)), {d[0], d[1]}, {s[0], s[1]}};
     }
     bool operator==(const Layout&) const = default;
+    const char* at(std::size_t row, std::size_t col) const noexcept {
+        return data + static_cast<npy_intp>(row) * strides[0] + static_cast<npy_intp>(col) * strides[1];
+    }
 };
 
-// Reads object cells until done, or until Python code run by a cell (its
-// __float__ or __str__) has changed the array's buffer or shape; returns where
-// it stopped then.
-std::optional<Position> read_objects(PyArrayObject* array, std::size_t rows, std::size_t cols,
-                                     ColumnCells& cells) {
+// Reads column `col` of a plain object array into column `into` of the cells.
+// Stops early when Python code run by a cell (its __float__ or __str__) has
+// changed the array's buffer or shape, and returns the row to go on from.
+std::optional<std::size_t> read_object_column(PyArrayObject* array, std::size_t col, std::size_t rows,
+                                              std::size_t into, ColumnCells& cells) {
     const Layout layout = Layout::of(array);
-    for (std::size_t col = 0; col < cols; ++col) {
-        for (std::size_t row = 0; row < rows; ++row) {
-            const char* at = layout.data + static_cast<npy_intp>(row) * layout.strides[0] +
-                             static_cast<npy_intp>(col) * layout.strides[1];
-            PyObject* stored;
-            std::memcpy(&stored, at, sizeof stored);
-            // A cell may hold NULL (np.empty, never filled); item access reads
-            // it as None.
-            Ref cell = Ref::borrow(stored != nullptr ? stored : Py_None);
-            cells.add(col, cell.get());
-            if (!(Layout::of(array) == layout)) {
-                return row + 1 < rows ? Position{col, row + 1} : Position{col + 1, 0};
-            }
-        }
+    for (std::size_t row = 0; row < rows; ++row) {
+        PyObject* stored;
+        std::memcpy(&stored, layout.at(row, col), sizeof stored);
+        // A cell may hold NULL (np.empty, never filled); item access reads
+        // it as None.
+        Ref cell = Ref::borrow(stored != nullptr ? stored : Py_None);
+        cells.add(into, cell.get());
+        if (!(Layout::of(array) == layout)) return row + 1;
     }
     return std::nullopt;
 }
 
-void read_numbers(PyArrayObject* array, NumberLoader loader, std::size_t rows, std::size_t cols,
-                  ColumnCells& cells) {
-    const auto* base = static_cast<const char*>(PyArray_DATA(array));
-    const npy_intp* strides = PyArray_STRIDES(array);
+void read_number_column(PyArrayObject* array, NumberLoader loader, std::size_t col, std::size_t rows,
+                        std::size_t into, ColumnCells& cells) {
+    const Layout layout = Layout::of(array);
     const bool swapped = PyArray_ISBYTESWAPPED(array);
-    for (std::size_t col = 0; col < cols; ++col) {
-        const char* at = base + static_cast<npy_intp>(col) * strides[1];
-        for (std::size_t row = 0; row < rows; ++row, at += strides[0]) {
-            cells.add_number(col, loader(at, swapped));
-        }
+    for (std::size_t row = 0; row < rows; ++row) cells.add_number(into, loader(layout.at(row, col), swapped));
+}
+
+// Column `col` of a plain array straight from its buffer; false when its dtype
+// is one left to item access. `resume(row)` takes over from a row on when a
+// cell changed the array under the reader.
+template <class Resume>
+bool read_plain_column(PyArrayObject* array, std::size_t col, std::size_t rows, std::size_t into,
+                       ColumnCells& cells, Resume&& resume) {
+    const int type_num = PyArray_TYPE(array);
+    if (type_num == NPY_OBJECT) {
+        if (auto stopped = read_object_column(array, col, rows, into, cells)) resume(*stopped);
+        return true;
     }
+    if (NumberLoader loader = number_loader(type_num)) {
+        read_number_column(array, loader, col, rows, into, cells);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
 
 void read_cells(PyObject* source, std::size_t rows, std::size_t cols, ColumnCells& cells) {
     if (rows == 0 || cols == 0) return;
-    if (PyArrayObject* array = plain_array(source, rows, cols)) {
-        const int type_num = PyArray_TYPE(array);
-        if (type_num == NPY_OBJECT) {
-            if (auto stopped = read_objects(array, rows, cols, cells)) {
-                read_by_item_access(source, rows, cols, cells, *stopped);
-            }
-            return;
-        }
-        if (NumberLoader loader = number_loader(type_num)) {
-            return read_numbers(array, loader, rows, cols, cells);
-        }
+    PyArrayObject* array = plain_array(source, rows, cols);
+    if (array == nullptr || (PyArray_TYPE(array) != NPY_OBJECT && !number_loader(PyArray_TYPE(array)))) {
+        return read_by_item_access(source, rows, cols, cells);
     }
-    read_by_item_access(source, rows, cols, cells);
+    for (std::size_t col = 0; col < cols; ++col) {
+        bool switched = false;
+        read_plain_column(array, col, rows, col, cells, [&](std::size_t row) {
+            read_by_item_access(source, rows, cols, cells, col, row);
+            switched = true;
+        });
+        if (switched) return;
+    }
+}
+
+bool readable_column(PyObject* column, std::size_t rows) {
+    numpy::ensure_api();
+    if (Py_TYPE(column) != &PyArray_Type) return false;
+    auto* array = reinterpret_cast<PyArrayObject*>(column);
+    return PyArray_NDIM(array) == 1 && static_cast<std::size_t>(PyArray_DIMS(array)[0]) == rows &&
+           (PyArray_TYPE(array) == NPY_OBJECT || number_loader(PyArray_TYPE(array)) != nullptr);
+}
+
+void read_column(PyObject* column, std::size_t rows, std::size_t into, ColumnCells& cells) {
+    auto* array = reinterpret_cast<PyArrayObject*>(column);
+    read_plain_column(array, 0, rows, into, cells, [&](std::size_t from) {
+        for (std::size_t row = from; row < rows; ++row) {
+            Ref key = own(PyLong_FromSize_t(row));
+            Ref cell = cell_by_item_access(column, key.get());
+            cells.add(into, cell.get());
+        }
+    });
 }
 
 }  // namespace tarnix

@@ -14,4 +14,11 @@ namespace tarnix {
 // float() of the returned scalar would.
 void read_cells(PyObject* source, std::size_t rows, std::size_t cols, ColumnCells& cells);
 
+// Whether `column` is a plain 1-D ndarray of `rows` cells whose dtype
+// read_column reads from the buffer.
+bool readable_column(PyObject* column, std::size_t rows);
+
+// The cells of one such column into column `into`.
+void read_column(PyObject* column, std::size_t rows, std::size_t into, ColumnCells& cells);
+
 }  // namespace tarnix
