@@ -123,6 +123,8 @@ PyObject* encoder_encode(PyObject* object, PyObject* const* args, Py_ssize_t nar
         TRY_ASSIGN(ExclusiveHold hold, ExclusiveHold::take(self));
         TRY_ASSIGN(ConversionResult converted, pyany_to_vec(arguments[0]));
         self->encoding_info = std::move(converted.info);
+        // Without a record, output construction copies the matrix before it
+        // runs any Python code, so a borrowed matrix needs no copy of its own.
         return arr_to_out(converted.matrix, std::move(converted.out), nullptr);
     });
 }
@@ -135,7 +137,10 @@ PyObject* encoder_decode(PyObject* object, PyObject* const* args, Py_ssize_t nar
         TRY_ASSIGN(SharedHold hold, SharedHold::take(self));
         TRY_ASSIGN(ConversionResult converted, pyany_to_vec(arguments[0]));
         converted.info.reset();
-        return arr_to_out(converted.matrix, std::move(converted.out), self->encoding_info.get());
+        const EncodingInfo* record = self->encoding_info.get();
+        // Decoding runs Python code while it reads the matrix.
+        if (record != nullptr) converted.matrix.make_owned();
+        return arr_to_out(converted.matrix, std::move(converted.out), record);
     });
 }
 

@@ -1,6 +1,7 @@
 #include "pool/pool.hpp"
 
 #include <climits>
+#include <cstring>
 
 #include <oneapi/tbb/global_control.h>
 #include <oneapi/tbb/info.h>
@@ -48,5 +49,21 @@ oneapi::tbb::task_arena& arena() {
 }
 
 std::size_t worker_count() { return pool_size(); }
+
+void copy_doubles(double* destination, const double* source, std::size_t n) {
+    constexpr std::size_t kBlock = std::size_t{1} << 17;  // 1 MiB of doubles per task
+    if (n <= kBlock || pool_size() == 1) {
+        if (n > 0) std::memcpy(destination, source, n * sizeof(double));
+        return;
+    }
+    run([&] {
+        oneapi::tbb::parallel_for(
+            oneapi::tbb::blocked_range<std::size_t>(0, n, kBlock),
+            [&](const oneapi::tbb::blocked_range<std::size_t>& r) {
+                std::memcpy(destination + r.begin(), source + r.begin(), r.size() * sizeof(double));
+            },
+            oneapi::tbb::simple_partitioner());
+    });
+}
 
 }  // namespace tarnix::pool

@@ -77,6 +77,9 @@ void sort_unstable(It first, It last, Less&& less) {
     run([&] { oneapi::tbb::parallel_sort(first, last, less); });
 }
 
+// memcpy of n doubles, split over the pool when large enough to gain from it.
+void copy_doubles(double* destination, const double* source, std::size_t n);
+
 // Runs a and b, possibly in parallel, and returns when both are done.
 template <class A, class B>
 void join(A&& a, B&& b) {

@@ -120,45 +120,31 @@ bool is_float64_matrix(PyObject* obj) {
     return equivalent;
 }
 
-// Strides in elements for a block copy, or nothing when the elements do not
-// form one gap-free block. An axis of length 1 may carry any stride.
-struct BlockLayout {
-    std::ptrdiff_t row_stride, col_stride;
-};
-
-std::optional<BlockLayout> block_layout(std::size_t rows, std::size_t cols, npy_intp s0, npy_intp s1) {
-    constexpr npy_intp kItem = sizeof(double);
-    const auto r = static_cast<npy_intp>(rows);
-    const auto c = static_cast<npy_intp>(cols);
-    auto sign = [](npy_intp stride) -> std::ptrdiff_t { return stride < 0 ? -1 : 1; };
-    if ((cols == 1 || s1 == kItem || s1 == -kItem) && (rows == 1 || s0 == kItem * c || s0 == -kItem * c)) {
-        return BlockLayout{sign(s0) * c, sign(s1)};
-    }
-    if ((rows == 1 || s0 == kItem || s0 == -kItem) && (cols == 1 || s1 == kItem * r || s1 == -kItem * r)) {
-        return BlockLayout{sign(s0), sign(s1) * r};
-    }
-    return std::nullopt;
-}
-
-Matrix copy_float_array(PyObject* obj) {
+// The array's elements as a matrix. An aligned array whose strides are whole
+// elements is borrowed as it lies (the caller keeps the array alive and
+// copies before any Python code can run); any other one is copied row-major.
+Matrix float_array_matrix(PyObject* obj) {
     auto* array = reinterpret_cast<PyArrayObject*>(obj);
     const npy_intp* dims = PyArray_DIMS(array);
     const npy_intp* strides = PyArray_STRIDES(array);
     const auto rows = static_cast<std::size_t>(dims[0]);
     const auto cols = static_cast<std::size_t>(dims[1]);
     const auto* base = static_cast<const char*>(PyArray_DATA(array));
-    const std::size_t count = rows * cols;
-    if (count == 0) return Matrix::row_major(DoubleBuffer(), rows, cols);
+    if (rows == 0 || cols == 0) return Matrix::row_major(DoubleBuffer(), rows, cols);
 
-    DoubleBuffer buffer = DoubleBuffer::uninitialized(count);
-    if (auto layout = block_layout(rows, cols, strides[0], strides[1])) {
+    constexpr npy_intp kItem = sizeof(double);
+    // An axis of length 1 may carry any stride; it is never stepped along.
+    const npy_intp s0 = rows == 1 ? kItem * static_cast<npy_intp>(cols) : strides[0];
+    const npy_intp s1 = cols == 1 ? kItem : strides[1];
+    if (PyArray_ISALIGNED(array) && s0 % kItem == 0 && s1 % kItem == 0) {
         // Start from the lowest address; a reversed axis ends there.
         const char* lowest = base;
-        if (strides[0] < 0) lowest += strides[0] * (dims[0] - 1);
-        if (strides[1] < 0) lowest += strides[1] * (dims[1] - 1);
-        std::memcpy(buffer.data(), lowest, count * sizeof(double));
-        return Matrix{std::move(buffer), rows, cols, layout->row_stride, layout->col_stride};
+        if (s0 < 0) lowest += s0 * (dims[0] - 1);
+        if (s1 < 0) lowest += s1 * (dims[1] - 1);
+        return Matrix{DoubleBuffer::borrowed(reinterpret_cast<const double*>(lowest)), rows, cols,
+                      s0 / kItem, s1 / kItem};
     }
+    DoubleBuffer buffer = DoubleBuffer::uninitialized(rows * cols);
     double* out = buffer.data();
     for (std::size_t r = 0; r < rows; ++r) {
         const char* row = base + static_cast<npy_intp>(r) * strides[0];
@@ -185,7 +171,7 @@ Result<ConversionResult> pyany_to_vec(PyObject* obj) {
     }
 
     if (is_float64_matrix(obj)) {
-        return ConversionResult{std::move(out), copy_float_array(obj), nullptr};
+        return ConversionResult{std::move(out), float_array_matrix(obj), nullptr};
     }
     EncodedTable table = encode_object_array(obj, out);
     return ConversionResult{std::move(out), std::move(table.matrix), std::move(table.info)};

@@ -9,6 +9,10 @@ namespace tarnix {
 // ndarray/memmap -> OUT::Array, DataFrame -> OUT::DataFrame with its column
 // names; anything else is refused. A 2-D float64 array is copied as is and
 // leaves no record; everything else is read cell by cell.
+//
+// The matrix of a 2-D float64 array may borrow the array's memory: it stays
+// valid while obj lives and no Python code runs. Call matrix.make_owned()
+// before running any.
 Result<ConversionResult> pyany_to_vec(PyObject* obj);
 
 }  // namespace tarnix

@@ -5,6 +5,7 @@
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
 #include "python/decode.hpp"
+#include "pool/pool.hpp"
 #include "python/numpy_api.hpp"
 
 namespace tarnix {
@@ -17,19 +18,15 @@ namespace {
 Ref float_array(const Matrix& m) {
     numpy::ensure_api();
     const std::size_t count = m.rows * m.cols;
-    const auto rows = static_cast<std::ptrdiff_t>(m.rows);
-    const auto cols = static_cast<std::ptrdiff_t>(m.cols);
-    const bool row_major = count == 0 || ((m.cols == 1 || m.col_stride == 1) &&
-                                          (m.rows == 1 || m.row_stride == cols));
-    const bool column_major = !row_major && (m.rows == 1 || m.row_stride == 1) &&
-                              (m.cols == 1 || m.col_stride == rows);
+    const bool row_major = m.is_row_major_block();
+    const bool column_major = !row_major && m.is_column_major_block();
     npy_intp dims[2] = {static_cast<npy_intp>(m.rows), static_cast<npy_intp>(m.cols)};
     Ref array = own(PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_DOUBLE), 2, dims,
                                          nullptr, nullptr, column_major ? NPY_ARRAY_F_CONTIGUOUS : 0,
                                          nullptr));
     auto* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
     if (row_major || column_major) {
-        if (count > 0) std::memcpy(out, m.origin(), count * sizeof(double));
+        pool::copy_doubles(out, m.origin(), count);
     } else {
         for (std::size_t r = 0; r < m.rows; ++r) {
             for (std::size_t c = 0; c < m.cols; ++c) *out++ = m.at(r, c);

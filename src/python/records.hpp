@@ -25,23 +25,28 @@ struct OUT {
     bool is_dataframe() const noexcept { return std::holds_alternative<DataFrame>(kind); }
 };
 
-// An owned, uninitialised or zero-filled block of doubles.
+struct FreeIfOwned {
+    bool owned = true;
+    void operator()(double* p) const noexcept {
+        if (owned) std::free(p);
+    }
+};
+
+// A block of doubles: owned (uninitialised or zero-filled), or borrowed from
+// memory someone else keeps alive.
 class DoubleBuffer {
 public:
     DoubleBuffer() = default;
     static DoubleBuffer zeroed(std::size_t count);
     static DoubleBuffer uninitialized(std::size_t count);
+    static DoubleBuffer borrowed(const double* data) noexcept;
 
     double* data() noexcept { return data_.get(); }
     const double* data() const noexcept { return data_.get(); }
-    std::size_t size() const noexcept { return size_; }
+    bool owned() const noexcept { return data_.get_deleter().owned; }
 
 private:
-    struct Free {
-        void operator()(double* p) const noexcept { std::free(p); }
-    };
-    std::unique_ptr<double[], Free> data_;
-    std::size_t size_ = 0;
+    std::unique_ptr<double[], FreeIfOwned> data_;
 };
 
 // rows x cols doubles; element (r, c) lies at origin + r*row_stride + c*col_stride,
@@ -67,6 +72,16 @@ struct Matrix {
         return origin()[static_cast<std::ptrdiff_t>(r) * row_stride +
                         static_cast<std::ptrdiff_t>(c) * col_stride];
     }
+
+    // Whether the elements form one gap-free block in row-major order (a
+    // reversed axis does not) or in column-major order.
+    bool is_row_major_block() const noexcept;
+    bool is_column_major_block() const noexcept;
+
+    // A borrowed matrix becomes an owned copy: a gap-free block (row- or
+    // column-major, either axis possibly reversed) keeps its layout, anything
+    // else becomes row-major.
+    void make_owned();
 };
 
 struct ConversionResult {

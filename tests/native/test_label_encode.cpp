@@ -54,7 +54,7 @@ std::vector<std::string> describe(const std::vector<Code>& codes) {
 // of every row (which also fixes the code of every distinct label).
 void expect_encoding(const std::vector<std::string>& labels, const std::vector<Code>& expected) {
     ASSERT_EQ(labels.size(), expected.size()) << "test table is malformed";
-    const LabelEncoding result = label_encode(LabelColumn::of(labels));
+    const LabelEncoding result = label_encode(tarnix::LabelColumn::of(labels));
     EXPECT_EQ(describe(result.codes), describe(expected));
 
     std::map<std::string, Code> distinct;
@@ -173,7 +173,7 @@ TEST(LabelEncodeLarge, SameResultInsidePoolTasks) {
     const auto expected = describe(reference_codes(labels));
     std::vector<LabelEncoding> nested(6);
     tarnix::pool::for_each_index(nested.size(),
-                                 [&](std::size_t i) { nested[i] = label_encode(LabelColumn::of(labels)); });
+                                 [&](std::size_t i) { nested[i] = label_encode(tarnix::LabelColumn::of(labels)); });
     for (const auto& result : nested) EXPECT_EQ(describe(result.codes), expected);
 }
 

@@ -1,0 +1,67 @@
+// Borrowed matrices over foreign memory, and their owned copies.
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+#include "python/records.hpp"
+
+namespace tarnix {
+namespace {
+
+struct View {
+    const char* name;
+    std::size_t rows, cols;
+    std::ptrdiff_t row_stride, col_stride;
+    std::ptrdiff_t lowest;  // index of the lowest element in the backing store
+    bool keeps_layout;      // a gap-free block keeps its strides
+};
+
+class MakeOwned : public ::testing::TestWithParam<View> {};
+
+TEST_P(MakeOwned, CopiesEveryElementAndKeepsBlocks) {
+    const View v = GetParam();
+    std::vector<double> store(64);
+    std::iota(store.begin(), store.end(), 0.0);
+    Matrix m{DoubleBuffer::borrowed(store.data() + v.lowest), v.rows, v.cols, v.row_stride, v.col_stride};
+    std::vector<double> expected;
+    for (std::size_t r = 0; r < v.rows; ++r)
+        for (std::size_t c = 0; c < v.cols; ++c) expected.push_back(m.at(r, c));
+
+    m.make_owned();
+    std::fill(store.begin(), store.end(), -1.0);  // the copy no longer looks at the store
+    ASSERT_TRUE(m.data.owned());
+    std::vector<double> got;
+    for (std::size_t r = 0; r < v.rows; ++r)
+        for (std::size_t c = 0; c < v.cols; ++c) got.push_back(m.at(r, c));
+    EXPECT_EQ(got, expected);
+    if (v.keeps_layout) {
+        EXPECT_EQ(m.row_stride, v.row_stride);
+        EXPECT_EQ(m.col_stride, v.col_stride);
+    } else {
+        EXPECT_EQ(m.row_stride, static_cast<std::ptrdiff_t>(v.cols));
+        EXPECT_EQ(m.col_stride, 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, MakeOwned,
+    ::testing::Values(View{"row_major", 3, 4, 4, 1, 0, true}, View{"column_major", 3, 4, 1, 3, 0, true},
+                      View{"rows_reversed", 3, 4, -4, 1, 0, true},
+                      View{"both_reversed", 3, 4, -4, -1, 0, true},
+                      View{"column_major_reversed", 3, 4, -1, 3, 0, true},
+                      View{"stepped_rows", 3, 4, 8, 1, 0, false},
+                      View{"stepped_columns", 3, 4, 8, 2, 0, false},
+                      View{"single_row", 1, 5, 99, 1, 0, true}, View{"single_column", 5, 1, 1, 99, 0, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Matrix, BlockTestsFollowTheStrides) {
+    EXPECT_TRUE((Matrix{{}, 3, 4, 4, 1}.is_row_major_block()));
+    EXPECT_FALSE((Matrix{{}, 3, 4, -4, 1}.is_row_major_block()));
+    EXPECT_TRUE((Matrix{{}, 3, 4, 1, 3}.is_column_major_block()));
+    EXPECT_FALSE((Matrix{{}, 3, 4, 1, 3}.is_row_major_block()));
+    EXPECT_TRUE((Matrix{{}, 0, 4, 0, 0}.is_row_major_block()));
+}
+
+}  // namespace
+}  // namespace tarnix
