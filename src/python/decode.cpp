@@ -140,9 +140,16 @@ Status decode_frame(PyObject* frame, const Matrix& matrix, const std::vector<std
                     const EncodingInfo& record) {
     for (std::size_t col : record.string_columns) {
         ColumnTexts texts(code_map(record, col), Py_None);
-        Ref labels = own(PyList_New(static_cast<Py_ssize_t>(matrix.rows)));
+        // An object array rather than a list: pandas takes its objects as
+        // they are instead of first guessing a dtype for a list.
+        numpy::ensure_api();
+        npy_intp length = static_cast<npy_intp>(matrix.rows);
+        Ref labels = own(PyArray_SimpleNew(1, &length, NPY_OBJECT));
+        auto* slots = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(labels.get())));
         for (std::size_t row = 0; row < matrix.rows; ++row) {
-            PyList_SET_ITEM(labels.get(), static_cast<Py_ssize_t>(row), texts.text(matrix.at(row, col)));
+            PyObject* previous = slots[row];
+            slots[row] = texts.text(matrix.at(row, col));
+            Py_XDECREF(previous);
         }
         Ref name = make_str(names.at(col));
         TRY_ASSIGN(Ref series, checked(PyObject_GetItem(frame, name.get())));

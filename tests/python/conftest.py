@@ -73,3 +73,17 @@ def assert_refs_stable(call, *objs, n=300):
     for _ in range(n):
         call()
     assert [sys.getrefcount(o) for o in objs] == before
+
+
+# ---------------------------------------------------------------- hypothesis profiles
+# The fuzz suite runs a few hundred examples per test locally and many more in CI.
+import os  # noqa: E402
+
+from hypothesis import HealthCheck, settings  # noqa: E402
+
+settings.register_profile(
+    "fuzz", max_examples=300, deadline=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+settings.register_profile("fuzz-ci", parent=settings.get_profile("fuzz"), max_examples=1500,
+                          print_blob=True)
+settings.load_profile("fuzz-ci" if os.environ.get("CI") == "true" else "fuzz")
