@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the native GoogleTest suite through CTest, then the Python suite.
+# In CI (CI=true), or with TARNIX_SANITIZERS=1, also the sanitizer runs:
+# both suites under ASan+UBSan and the native suite under TSan.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
@@ -17,4 +19,11 @@ if [ "$status" -eq 5 ]; then
     echo "pytest collected no tests" >&2
     exit 1
 fi
-exit "$status"
+[ "$status" -eq 0 ] || exit "$status"
+
+if [ "${CI:-}" = "true" ] || [ "${TARNIX_SANITIZERS:-}" = "1" ]; then
+    echo "== sanitizers: ASan+UBSan (native and Python suites) =="
+    "$ROOT/scripts/sanitize.sh" address
+    echo "== sanitizers: TSan (native suite) =="
+    "$ROOT/scripts/sanitize.sh" thread
+fi
