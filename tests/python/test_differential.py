@@ -1,0 +1,242 @@
+"""Real arrays and frames give exactly what the same tables give when read through item access.
+
+A wrapper named "ndarray" (or "DataFrame") forwards only `shape`, item access, `columns` and
+`values`, so the module has to take the generic route; the real object may take any faster one.
+"""
+
+import gc
+import struct
+import tempfile
+
+import numpy as np
+import pandas as pd
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from hypothesis.extra import numpy as hnp
+
+import tarnix
+from conftest import obj_array
+
+pytestmark = pytest.mark.filterwarnings("ignore::numpy.exceptions.ComplexWarning")
+
+
+class ndarray:  # noqa: N801 - the name selects the array kind
+    def __init__(self, real):
+        self.real = real
+
+    shape = property(lambda self: self.real.shape)
+
+    def __getitem__(self, key):
+        return self.real[key]
+
+
+class DataFrame:
+    def __init__(self, real):
+        self.real = real
+
+    columns = property(lambda self: self.real.columns)
+    shape = property(lambda self: self.real.shape)
+    values = property(lambda self: ndarray(self.real.values))
+
+
+def fingerprint(out):
+    """Kind, names, dtypes and every cell with its type; floats by their bits."""
+    def cell(v):
+        return ("f", struct.pack("<d", v)) if type(v) is float else (type(v).__name__, v)
+
+    if isinstance(out, pd.DataFrame):
+        head = ("frame", tuple(out.columns), tuple(str(t) for t in out.dtypes), tuple(out.index))
+        values = out.to_numpy(dtype=object)
+    else:
+        head, values = ("array", out.dtype.str, out.shape), out
+    return head + tuple(cell(v) for v in values.ravel().tolist())
+
+
+def compare(real, wrapped, fast_path=False):
+    fast, generic = tarnix.Encoder(), tarnix.Encoder()
+    encoded = fast.encode(real)
+    assert fingerprint(encoded) == fingerprint(generic.encode(wrapped))
+    for src in (encoded, real):
+        a = fast.decode(src)
+        b = generic.decode(wrapped if src is real else src)
+        if fast_path:  # no record on one side, an empty one on the other: same numbers
+            a, b = np.asarray(a, dtype=np.float64), np.asarray(b, dtype=np.float64)
+            assert (a.view(np.uint64) == b.view(np.uint64)).all()
+            continue
+        assert fingerprint(a) == fingerprint(b)
+        cells = a.to_numpy(dtype=object) if isinstance(a, pd.DataFrame) else a
+        assert all(type(v) in (float, str, type(None)) for v in cells.ravel().tolist())
+
+
+SPECIAL = [0.0, -0.0, 1.5, -2.25, np.nan, np.inf, -np.inf, 1e-300]
+
+
+def grid(values, dtype, cols=3):
+    flat = np.array(values, dtype=dtype)
+    flat = np.resize(flat, ((flat.size + cols - 1) // cols) * cols)
+    return flat.reshape(-1, cols)
+
+
+def ints(dtype):
+    info = np.iinfo(dtype)
+    return grid([info.min, info.max, 0, 1, info.max // 3, info.min // 7, 2, 1], dtype)
+
+
+def memmap(values, dtype):
+    mm = np.memmap(tempfile.TemporaryFile(), dtype=dtype, mode="w+", shape=np.shape(values))
+    mm[:] = values
+    return mm
+
+
+MIXED = obj_array([
+    ["b", 1.5, 10**30, True, None],
+    ["a", np.float32(0.1), "x", np.int64(-3), "nan"],
+    ["\ud800z", -0.0, 2**63 + 5, np.str_("<NA>"), "é"],
+    ["", np.nan, "", np.uint64(2**64 - 1), "NaN"],
+])
+EPOCH = np.datetime64("2024-02-29T12:00", "s")
+
+ARRAYS = {
+    "object": MIXED,
+    **{np.dtype(t).name: ints(t) for t in (np.int8, np.int16, np.int32, np.int64,
+                                          np.uint8, np.uint16, np.uint32)},
+    "uint64": grid([0, 2**53 + 1, 2**63 + 1, 2**64 - 1, 2**63, 12345], np.uint64),
+    "int64-above-2**53": grid([2**53 + 1, -(2**53) - 3, 2**62 + 7], np.int64),
+    "bool": grid([True, False, False, True, True, False], np.bool_),
+    "float16": grid(SPECIAL + [65504, 0.1], np.float16),
+    "float32": grid(SPECIAL + [3.4e38, 0.1], np.float32),
+    "float64": grid(SPECIAL + [0.1], np.float64),
+    "big-endian-f8": grid(SPECIAL + [0.1], ">f8"),
+    "big-endian-i4": grid([1, -2, 2**31 - 1, -(2**31), 7, 7], ">i4"),
+    "longdouble": grid([1.1, np.nan, -np.inf, 1e300, 0.1, "1e4000", "-1e4000", "1e-4000", "-0"],
+                       np.longdouble),
+    "complex128": grid([1 + 2j, 3, 5j, np.nan, -1.5 - 0j, 2], np.complex128),
+    "datetime64": grid([EPOCH, np.datetime64("NaT", "s"), EPOCH - np.timedelta64(1, "D")],
+                       "datetime64[s]", 2),
+    "timedelta64": grid([1, 2, -3, 1], "timedelta64[ms]", 2),
+    "str": grid(["b", "nan", "", "é", "NaN", "b", "<NA>", "zz", "a"], "<U5"),
+    "bytes": grid([b"ab", b"", b"nan", b"ab", b"z", b"\xff"], "S3"),
+    "int-strided": np.arange(48, dtype=np.int32).reshape(6, 8)[::2, 1::3],
+    "int-fortran": np.asfortranarray(ints(np.int16)),
+    "object-reversed": MIXED[::-1, ::-1],
+    "str-transposed": grid(["q", "p", "nan", "q", "r", "p"], "<U3").T,
+    "float32-reversed": grid(SPECIAL, np.float32)[::-1],
+    "float64-fortran": np.asfortranarray(grid(SPECIAL + [0.1], np.float64)),
+    "float64-strided": grid(SPECIAL * 2, np.float64, 4)[::2, ::-2],
+    "no-rows": np.zeros((0, 3), np.int32),
+    "no-columns": np.zeros((3, 0), "<U2"),
+    "memmap-int32": memmap([[3, 1], [1, -2], [7, 7]], np.int32),
+    "memmap-float64-reversed": memmap([[0.5, np.nan], [-0.0, 2.0], [np.inf, 1.0]], np.float64)[::-1],
+    "memmap-str": memmap([["b", "a"], ["nan", "b"], ["", "é"]], "<U4"),
+    "memmap-uint8-strided": memmap([[1, 2, 3, 4], [5, 6, 7, 8]], np.uint8)[:, ::2],
+}
+
+
+def native_float64(a):
+    return a.ndim == 2 and a.dtype == np.float64 and a.dtype.isnative
+
+
+@pytest.mark.parametrize("case", ARRAYS)
+def test_arrays(case):
+    real = ARRAYS[case]
+    compare(real, ndarray(real), fast_path=native_float64(real))
+
+
+PLAIN_COLUMNS = {
+    "f": [0.5, np.nan, -0.0, np.inf], "i": [1, 2**53 + 1, -3, 0], "b": [True, False, True, True],
+    "o": pd.Series(["x", 1.5, None, "nan"], dtype=object),
+    "u": np.array([1, 2, 3, 2**63 + 1], "u8"),
+    "f32": np.array([0.1, 1, np.nan, 3], "f4"), "f16": np.array([0.1, -0.0, np.inf, 3], "f2"),
+    "i1": np.array([-128, 127, 0, 1], "i1"), "s": pd.array(["b", None, "a", "b"], dtype="string"),
+}
+FRAMES = {
+    "plain": lambda: pd.DataFrame(PLAIN_COLUMNS),
+    "plain-and-datetime": lambda: pd.DataFrame({**PLAIN_COLUMNS,
+                                                "t": pd.date_range("2024-01-01", periods=4)}),
+    "int-and-float": lambda: pd.DataFrame({"i": [2**53 + 1, 3], "u": np.array([2**64 - 1, 0], "u8"),
+                                           "f": [0.5, np.nan]}),
+    "extension": lambda: pd.DataFrame({
+        "s": pd.array(["b", None, "a", "b"], dtype="string"),
+        "n": pd.array([1, None, -7, 2**40], dtype="Int64"),
+        "c": pd.Categorical(["x", "y", None, "x"]),
+        "fl": pd.array([0.5, None, 1.0, 2.0], dtype="Float64"),
+        "bo": pd.array([True, None, False, True], dtype="boolean"),
+    }),
+    "default-str": lambda: pd.DataFrame({"s": ["b", "a", None, "é"], "n": [1.0, 2.0, 3.0, 4.0]}),
+    "all-float64": lambda: pd.DataFrame(np.arange(12.0).reshape(4, 3), columns=["a", "b", "c"]),
+    "fortran-float64": lambda: pd.DataFrame(np.asfortranarray(np.arange(12.0).reshape(4, 3))),
+    "int-names": lambda: pd.DataFrame([["p", 1], ["q", 2]], columns=[10, -3]),
+    "no-rows": lambda: pd.DataFrame({"s": pd.Series([], dtype=object), "n": []}),
+    "no-columns": lambda: pd.DataFrame(index=range(3)),
+}
+
+
+@pytest.mark.parametrize("case", FRAMES)
+def test_frames(case):
+    real = FRAMES[case]()
+    compare(real, DataFrame(real))
+
+
+def rewritten(kind):
+    """A table whose first cell, when printed, replaces three other cells."""
+    box = {}
+
+    def rewrite(self):
+        at = box["table"] if kind == "array" else box["table"].iloc
+        at[1, 0], at[0, 1], at[1, 1] = "".join(["re", "placed"]), "".join(["new", "cell"]), 7.5
+        gc.collect()  # the replaced cells are gone
+        return "m"
+
+    cells = [[type("Cell", (), {"__str__": rewrite})(), "old"], ["old", "old"]]
+    box["table"] = obj_array(cells) if kind == "array" else pd.DataFrame(cells, dtype=object)
+    return box["table"]
+
+
+@pytest.mark.parametrize("kind, wrapper", [("array", ndarray), ("frame", DataFrame)])
+def test_tables_rewritten_while_read(kind, wrapper):
+    outs = []
+    for wrap in (lambda t: t, wrapper):
+        enc = tarnix.Encoder()
+        encoded = enc.encode(wrap(rewritten(kind)))
+        outs.append((fingerprint(encoded), fingerprint(enc.decode(encoded))))
+    assert outs[0] == outs[1]
+
+
+DTYPES = [np.int8, np.int64, np.uint64, np.float16, np.float32, np.float64, np.bool_, "<U3", ">f8",
+          "datetime64[D]"]
+LAYOUTS = [lambda a: a, lambda a: a.T, lambda a: a[::-1], lambda a: a[:, ::-2], np.asfortranarray]
+
+
+@settings(max_examples=60, deadline=None)
+@given(
+    table=st.sampled_from(DTYPES).flatmap(
+        lambda t: hnp.arrays(t, hnp.array_shapes(min_dims=2, max_dims=2, min_side=0, max_side=6))),
+    layout=st.sampled_from(LAYOUTS),
+)
+def test_random_arrays(table, layout):
+    real = layout(table)
+    compare(real, ndarray(real), fast_path=native_float64(real))
+
+
+TEXT_OR_NONE = st.one_of(st.none(), st.sampled_from(["nan", "<NA>", "", "b"]), st.text(max_size=3))
+
+
+@st.composite
+def frames(draw):
+    rows, cols = draw(st.integers(0, 6)), draw(st.integers(0, 4))
+    data = {}
+    for c in range(cols):
+        dtype = draw(st.sampled_from(DTYPES[:7] + ["string", "object"]))
+        if dtype in ("string", "object"):
+            cells = st.one_of(TEXT_OR_NONE, st.floats()) if dtype == "object" else TEXT_OR_NONE
+            data[c] = pd.array(draw(st.lists(cells, min_size=rows, max_size=rows)), dtype=dtype)
+        else:
+            data[c] = draw(hnp.arrays(dtype, rows))
+    return pd.DataFrame(data, index=range(rows))
+
+
+@settings(max_examples=60, deadline=None)
+@given(real=frames())
+def test_random_frames(real):
+    compare(real, DataFrame(real))

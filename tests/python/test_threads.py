@@ -1,0 +1,172 @@
+"""Many Python threads encoding and decoding at once, on one shared Encoder or on one each."""
+
+import random
+import struct
+import sys
+import threading
+import time
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import tarnix
+from conftest import obj_array
+
+pytestmark = pytest.mark.threads
+
+THREADS, OPS = 8, 30
+BORROWED, MUTABLY = "Already borrowed", "Already mutably borrowed"
+
+
+class Slow:
+    """A text cell whose str() lets other threads run (it drops the GIL where there is one)."""
+
+    def __init__(self, text):
+        self.text = text
+
+    def __float__(self):
+        raise TypeError("not a number")
+
+    def __str__(self):
+        time.sleep(0)
+        return self.text
+
+
+def slow(*words):
+    return [Slow(w) for w in words]
+
+
+ROWS = 12
+FRUIT = slow("pear", "apple", "kiwi", "fig") * 3
+TABLES = [
+    obj_array([[FRUIT[r], r * 0.5, ["x", "nan", "é"][r % 3]] for r in range(ROWS)]),
+    pd.DataFrame({"city": slow("Oslo", "Bergen", "Tromsø") * 4, "n": range(ROWS),
+                  "s": pd.array(["b", None, "a"] * 4, dtype="string")}),
+    obj_array([[r, Slow(f"w{r % 5}"), Slow("<NA>" if r % 4 else "z")] for r in range(ROWS)]),
+    np.arange(ROWS * 3, dtype=np.float64).reshape(ROWS, 3),  # fast path: leaves no record
+    np.arange(ROWS * 3, dtype=np.int64).reshape(ROWS, 3),  # no text column: an empty record
+]
+
+
+def fingerprint(out):
+    """A comparable picture of an output: kind, names, dtypes and every cell with its type."""
+    def cell(v):
+        return ("f", struct.pack("<d", v)) if type(v) is float else (type(v).__name__, v)
+
+    if isinstance(out, pd.DataFrame):
+        head = ("frame", tuple(out.columns), tuple(str(t) for t in out.dtypes), tuple(out.index))
+        values = out.to_numpy(dtype=object)
+    else:
+        head, values = ("array", out.dtype.str, out.shape), out
+    return head + tuple(cell(v) for v in values.ravel().tolist())
+
+
+def encoded(table):
+    return tarnix.Encoder().encode(table)
+
+
+ENCODED = [fingerprint(encoded(t)) for t in TABLES]
+CODES = np.array([[0.0, 1.0, 2.5]] * 4 + [[np.nan, -1, 9]])
+DECODE_INPUTS = [encoded(t) for t in TABLES[:3]] + [TABLES[0], TABLES[1], CODES]
+
+
+def decoded_with(record_table, src):
+    enc = tarnix.Encoder()
+    enc.encode(record_table)
+    return fingerprint(enc.decode(src))
+
+
+# DECODED[k][d]: decoding input d under the record that encoding table k leaves
+DECODED = [[decoded_with(t, d) for d in DECODE_INPUTS] for t in TABLES]
+
+
+@pytest.fixture(autouse=True)
+def frequent_switches():
+    old = sys.getswitchinterval()
+    sys.setswitchinterval(1e-5)
+    yield
+    sys.setswitchinterval(old)
+
+
+def run_threads(work):
+    errors, barrier = [], threading.Barrier(THREADS)
+
+    def body(i):
+        try:
+            barrier.wait(timeout=60)
+            work(i)
+        except BaseException as e:  # PanicException included
+            errors.append(e)
+
+    threads = [threading.Thread(target=body, args=(i,)) for i in range(THREADS)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=300)
+    assert not any(t.is_alive() for t in threads), "a thread hangs"
+    assert errors == []
+
+
+def test_one_shared_encoder():
+    enc = tarnix.Encoder()
+    enc.encode(TABLES[0])
+    conflicts, done = [], []
+
+    def work(i):
+        rng = random.Random(i)
+        for _ in range(OPS):
+            if rng.random() < 0.4:
+                k = rng.randrange(len(TABLES))
+                try:
+                    assert fingerprint(enc.encode(TABLES[k])) == ENCODED[k]
+                except RuntimeError as e:
+                    assert str(e) == BORROWED
+                    conflicts.append("encode")
+                    time.sleep(0.001)
+                    continue
+            else:
+                d = rng.randrange(len(DECODE_INPUTS))
+                try:
+                    got = fingerprint(enc.decode(DECODE_INPUTS[d]))
+                except RuntimeError as e:
+                    assert str(e) == MUTABLY
+                    conflicts.append("decode")
+                    time.sleep(0.001)
+                    continue
+                # decoded under one whole record, whichever encode came last
+                assert any(got == DECODED[k][d] for k in range(len(TABLES)))
+            done.append(1)
+
+    run_threads(work)
+    assert conflicts, "no call ever overlapped another"
+    assert done
+
+
+def test_one_encoder_per_thread():
+    def work(i):
+        rng, enc = random.Random(100 + i), tarnix.Encoder()
+        k = i % len(TABLES)
+        enc.encode(TABLES[k])
+        for _ in range(OPS):
+            if rng.random() < 0.3:
+                k = rng.randrange(len(TABLES))
+                assert fingerprint(enc.encode(TABLES[k])) == ENCODED[k]
+            else:
+                d = rng.randrange(len(DECODE_INPUTS))
+                assert fingerprint(enc.decode(DECODE_INPUTS[d])) == DECODED[k][d]
+
+    run_threads(work)
+
+
+def test_shared_decoders_never_conflict():
+    enc = tarnix.Encoder()
+    enc.encode(TABLES[2])
+
+    def work(i):
+        rng = random.Random(200 + i)
+        for _ in range(OPS):
+            d = rng.randrange(len(DECODE_INPUTS))
+            assert fingerprint(enc.decode(DECODE_INPUTS[d])) == DECODED[2][d]
+
+    run_threads(work)
