@@ -172,9 +172,17 @@ FRAMES = {
 }
 
 
+def tall(frame, rows=600):
+    """The frame's rows repeated past the size from which frames are read column by column."""
+    if len(frame) == 0:
+        return frame
+    return pd.concat([frame] * (rows // len(frame) + 1), ignore_index=True)
+
+
+@pytest.mark.parametrize("height", [lambda f: f, tall], ids=["short", "tall"])
 @pytest.mark.parametrize("case", FRAMES)
-def test_frames(case):
-    real = FRAMES[case]()
+def test_frames(case, height):
+    real = height(FRAMES[case]())
     compare(real, DataFrame(real))
 
 
