@@ -110,7 +110,7 @@ Ref cell_by_item_access(PyObject* source, PyObject* key) {
 }
 
 // source[(row, col)] for every cell from row `from_row` of column `from_col` on.
-void read_by_item_access(PyObject* source, std::size_t rows, std::size_t cols, ColumnCells& cells,
+void read_by_item_access(PyObject* source, std::size_t rows, std::size_t cols, TableCells& cells,
                          std::size_t from_col = 0, std::size_t from_row = 0) {
     for (std::size_t col = from_col; col < cols; ++col) {
         Ref col_index = own(PyLong_FromSize_t(col));
@@ -119,7 +119,7 @@ void read_by_item_access(PyObject* source, std::size_t rows, std::size_t cols, C
             PyTuple_SET_ITEM(key.get(), 0, own(PyLong_FromSize_t(row)).release());
             PyTuple_SET_ITEM(key.get(), 1, Py_NewRef(col_index.get()));
             Ref cell = cell_by_item_access(source, key.get());
-            cells.add(col, cell.get());
+            add_cell(cells, col, cell.get());
         }
     }
 }
@@ -146,7 +146,7 @@ struct Layout {
 // Stops early when Python code run by a cell (its __float__ or __str__) has
 // changed the array's buffer or shape, and returns the row to go on from.
 std::optional<std::size_t> read_object_column(PyArrayObject* array, std::size_t col, std::size_t rows,
-                                              std::size_t into, ColumnCells& cells) {
+                                              std::size_t into, TableCells& cells) {
     const Layout layout = Layout::of(array);
     for (std::size_t row = 0; row < rows; ++row) {
         PyObject* stored;
@@ -154,14 +154,14 @@ std::optional<std::size_t> read_object_column(PyArrayObject* array, std::size_t 
         // A cell may hold NULL (np.empty, never filled); item access reads
         // it as None.
         Ref cell = Ref::borrow(stored != nullptr ? stored : Py_None);
-        cells.add(into, cell.get());
+        add_cell(cells, into, cell.get());
         if (!(Layout::of(array) == layout)) return row + 1;
     }
     return std::nullopt;
 }
 
 void read_number_column(PyArrayObject* array, NumberLoader loader, std::size_t col, std::size_t rows,
-                        std::size_t into, ColumnCells& cells) {
+                        std::size_t into, TableCells& cells) {
     const Layout layout = Layout::of(array);
     const bool swapped = PyArray_ISBYTESWAPPED(array);
     for (std::size_t row = 0; row < rows; ++row) cells.add_number(into, loader(layout.at(row, col), swapped));
@@ -172,7 +172,7 @@ void read_number_column(PyArrayObject* array, NumberLoader loader, std::size_t c
 // cell changed the array under the reader.
 template <class Resume>
 bool read_plain_column(PyArrayObject* array, std::size_t col, std::size_t rows, std::size_t into,
-                       ColumnCells& cells, Resume&& resume) {
+                       TableCells& cells, Resume&& resume) {
     const int type_num = PyArray_TYPE(array);
     if (type_num == NPY_OBJECT) {
         if (auto stopped = read_object_column(array, col, rows, into, cells)) resume(*stopped);
@@ -187,7 +187,7 @@ bool read_plain_column(PyArrayObject* array, std::size_t col, std::size_t rows, 
 
 }  // namespace
 
-void read_cells(PyObject* source, std::size_t rows, std::size_t cols, ColumnCells& cells) {
+void read_cells(PyObject* source, std::size_t rows, std::size_t cols, TableCells& cells) {
     if (rows == 0 || cols == 0) return;
     PyArrayObject* array = plain_array(source, rows, cols);
     if (array == nullptr || (PyArray_TYPE(array) != NPY_OBJECT && !number_loader(PyArray_TYPE(array)))) {
@@ -211,13 +211,13 @@ bool readable_column(PyObject* column, std::size_t rows) {
            (PyArray_TYPE(array) == NPY_OBJECT || number_loader(PyArray_TYPE(array)) != nullptr);
 }
 
-void read_column(PyObject* column, std::size_t rows, std::size_t into, ColumnCells& cells) {
+void read_column(PyObject* column, std::size_t rows, std::size_t into, TableCells& cells) {
     auto* array = reinterpret_cast<PyArrayObject*>(column);
     read_plain_column(array, 0, rows, into, cells, [&](std::size_t from) {
         for (std::size_t row = from; row < rows; ++row) {
             Ref key = own(PyLong_FromSize_t(row));
             Ref cell = cell_by_item_access(column, key.get());
-            cells.add(into, cell.get());
+            add_cell(cells, into, cell.get());
         }
     });
 }

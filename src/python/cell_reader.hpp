@@ -1,10 +1,11 @@
-// Reading every cell of a table into ColumnCells, column by column.
+// Reading every cell of a table into TableCells, column by column.
 #pragma once
 
 #include <cstddef>
 
 #include "boundary/python.hpp"
 #include "python/column_cells.hpp"
+#include "table_cells.hpp"
 
 namespace tarnix {
 
@@ -12,13 +13,13 @@ namespace tarnix {
 // numpy.ndarray / numpy.memmap of that shape, straight from its buffer: object
 // cells are the objects item access would return, numeric cells convert as
 // float() of the returned scalar would.
-void read_cells(PyObject* source, std::size_t rows, std::size_t cols, ColumnCells& cells);
+void read_cells(PyObject* source, std::size_t rows, std::size_t cols, TableCells& cells);
 
 // Whether `column` is a plain 1-D ndarray of `rows` cells whose dtype
 // read_column reads from the buffer.
 bool readable_column(PyObject* column, std::size_t rows);
 
 // The cells of one such column into column `into`.
-void read_column(PyObject* column, std::size_t rows, std::size_t into, ColumnCells& cells);
+void read_column(PyObject* column, std::size_t rows, std::size_t into, TableCells& cells);
 
 }  // namespace tarnix

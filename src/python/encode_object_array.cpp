@@ -9,11 +9,8 @@
 #include "boundary/fatal.hpp"
 #include "boundary/text.hpp"
 #include "python/cell_reader.hpp"
-#include "python/column_cells.hpp"
 #include "python/frame_columns.hpp"
-#include "label_encode.hpp"
-#include "pool/pool.hpp"
-#include "send_ptr.hpp"
+#include "column_stage.hpp"
 
 namespace tarnix {
 
@@ -56,7 +53,7 @@ std::size_t checked_cell_count(Shape shape) {
 
 // A frame's cells are those of its "values"; a plain pandas frame gives the
 // same cells column by column without building that 2-D array.
-void read_frame_cells(PyObject* frame, Shape shape, ColumnCells& cells) {
+void read_frame_cells(PyObject* frame, Shape shape, TableCells& cells) {
     if (auto columns = plain_frame_columns(frame, shape.rows, shape.cols)) {
         for (std::size_t col = 0; col < shape.cols; ++col) {
             read_column((*columns)[col].get(), shape.rows, col, cells);
@@ -70,41 +67,6 @@ void read_frame_cells(PyObject* frame, Shape shape, ColumnCells& cells) {
     read_cells(values, shape.rows, shape.cols, cells);
 }
 
-struct ColumnResult {
-    std::size_t col;
-    std::vector<double> codes;
-    LabelMap label_map;
-    CodeMap code_map;
-};
-
-// One task per text column: its codes and its two maps.
-std::vector<ColumnResult> encode_text_columns(const ColumnCells& cells, std::size_t cols) {
-    return pool::filter_map<ColumnResult>(cols, [&](std::size_t col) -> std::optional<ColumnResult> {
-        if (!cells.is_string(col)) return std::nullopt;
-        LabelEncoding encoded = label_encode(cells.labels(col));
-        CodeMap code_map = code_map_of(encoded.label_map);
-        return ColumnResult{col, std::move(encoded.codes), std::move(encoded.label_map), std::move(code_map)};
-    });
-}
-
-// Every cell of the row-major matrix written once: numbers as read, codes as
-// encoded. Tasks take blocks of whole rows, so no two write the same cache line.
-void write_matrix(const ColumnCells& cells, const std::vector<ColumnResult>& encoded, Shape shape,
-                  SendPtr out) {
-    std::vector<const double*> sources(shape.cols);
-    for (std::size_t col = 0; col < shape.cols; ++col) {
-        if (!cells.is_string(col)) sources[col] = cells.numbers(col).data();
-    }
-    for (const ColumnResult& result : encoded) sources[result.col] = result.codes.data();
-    pool::for_each_block(shape.rows, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t row = begin; row < end; ++row) {
-            for (std::size_t col = 0; col < shape.cols; ++col) {
-                out.write(row * shape.cols + col, sources[col][row]);
-            }
-        }
-    });
-}
-
 }  // namespace
 
 EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
@@ -115,16 +77,14 @@ EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
     info->label_to_code.reserve(shape.cols);
     info->code_to_label.reserve(shape.cols);
 
-    ColumnCells cells(shape.cols, shape.rows);
+    TableCells cells(shape.rows, shape.cols);
     if (kind.is_dataframe()) {
         read_frame_cells(obj, shape, cells);
     } else {
         read_cells(obj, shape.rows, shape.cols, cells);
     }
 
-    std::vector<ColumnResult> encoded = encode_text_columns(cells, shape.cols);
-    write_matrix(cells, encoded, shape, SendPtr(buffer.data()));
-    for (ColumnResult& result : encoded) {
+    for (ColumnResult& result : run_column_stage(cells, SendPtr(buffer.data()))) {
         bool fresh = info->label_to_code.emplace(result.col, std::move(result.label_map)).second &&
                      info->code_to_label.emplace(result.col, std::move(result.code_map)).second;
         if (!fresh) panic("a column was encoded twice");

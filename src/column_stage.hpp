@@ -1,0 +1,25 @@
+// The parallel stage of encoding a table: every text column label-encoded in
+// its own task, then every cell written into the row-major matrix.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "python/encoding_info.hpp"
+#include "send_ptr.hpp"
+#include "table_cells.hpp"
+
+namespace tarnix {
+
+struct ColumnResult {
+    std::size_t col;
+    std::vector<double> codes;
+    LabelMap label_map;
+    CodeMap code_map;
+};
+
+// Writes all rows x cols cells through `out` (row-major) and returns the text
+// columns' results in ascending column order.
+std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out);
+
+}  // namespace tarnix
