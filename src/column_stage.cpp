@@ -1,5 +1,8 @@
 #include "column_stage.hpp"
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
 #include <optional>
 
 #include "label_encode.hpp"
@@ -9,23 +12,19 @@ namespace tarnix {
 
 namespace {
 
-std::vector<ColumnResult> encode_text_columns(const TableCells& cells) {
-    return pool::filter_map<ColumnResult>(cells.cols(), [&](std::size_t col) -> std::optional<ColumnResult> {
-        if (!cells.is_string(col)) return std::nullopt;
-        LabelEncoding encoded = label_encode(cells.labels(col));
-        CodeMap code_map = code_map_of(encoded.label_map);
-        return ColumnResult{col, std::move(encoded.codes), std::move(encoded.label_map), std::move(code_map)};
-    });
-}
+struct CodedColumn {
+    std::size_t col;
+    LabelCodes coded;
+};
 
 // Tasks take blocks of whole rows, so no two of them write the same cache line.
-void write_matrix(const TableCells& cells, const std::vector<ColumnResult>& encoded, SendPtr out) {
+void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded, SendPtr out) {
     const std::size_t cols = cells.cols();
     std::vector<const double*> sources(cols);
     for (std::size_t col = 0; col < cols; ++col) {
         if (!cells.is_string(col)) sources[col] = cells.numbers(col).data();
     }
-    for (const ColumnResult& result : encoded) sources[result.col] = result.codes.data();
+    for (const CodedColumn& column : coded) sources[column.col] = column.coded.codes.data();
     pool::for_each_block(cells.rows(), [&](std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row) {
             for (std::size_t col = 0; col < cols; ++col) out.write(row * cols + col, sources[col][row]);
@@ -33,12 +32,40 @@ void write_matrix(const TableCells& cells, const std::vector<ColumnResult>& enco
     });
 }
 
+// Runs the tasks on the pool, largest first, each worker taking the next one
+// when it is free.
+void run_largest_first(std::vector<std::pair<std::size_t, std::function<void()>>>& tasks) {
+    std::sort(tasks.begin(), tasks.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::atomic<std::size_t> next{0};
+    pool::for_each_index(std::min(tasks.size(), pool::worker_count()), [&](std::size_t) {
+        for (std::size_t i = next++; i < tasks.size(); i = next++) tasks[i].second();
+    });
+}
+
 }  // namespace
 
 std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out) {
-    std::vector<ColumnResult> encoded = encode_text_columns(cells);
-    if (cells.cols() > 0) write_matrix(cells, encoded, out);
-    return encoded;
+    // First the codes of every text column, each column in its own task...
+    std::vector<CodedColumn> coded =
+        pool::filter_map<CodedColumn>(cells.cols(), [&](std::size_t col) -> std::optional<CodedColumn> {
+            if (!cells.is_string(col)) return std::nullopt;
+            return CodedColumn{col, code_labels(cells.labels(col))};
+        });
+
+    // ...then, side by side, the matrix and the two maps of every text column,
+    // whose sizes (the distinct labels) vary by orders of magnitude.
+    std::vector<ColumnResult> results(coded.size());
+    std::vector<std::pair<std::size_t, std::function<void()>>> tasks;
+    tasks.emplace_back(cells.rows() * cells.cols() / 8, [&] { write_matrix(cells, coded, out); });
+    for (std::size_t i = 0; i < coded.size(); ++i) {
+        results[i].col = coded[i].col;
+        const std::size_t distinct = coded[i].coded.distinct.size();
+        tasks.emplace_back(distinct, [&, i] { results[i].label_map = label_map_of(coded[i].coded); });
+        tasks.emplace_back(distinct / 2, [&, i] { results[i].code_map = code_map_of(coded[i].coded); });
+    }
+    run_largest_first(tasks);
+    for (std::size_t i = 0; i < coded.size(); ++i) results[i].codes = std::move(coded[i].coded.codes);
+    return results;
 }
 
 }  // namespace tarnix

@@ -1,13 +1,13 @@
 #include "label_encode.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <numeric>
 #include <string_view>
 
-#include "boundary/fatal.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {
@@ -16,10 +16,137 @@ namespace {
 
 constexpr double kMissingCode = std::numeric_limits<double>::quiet_NaN();
 
-// Byte order: unsigned bytes up to the shorter length, then the shorter first.
-// std::string_view compares exactly so (char_traits<char> compares as
-// unsigned char).
-bool byte_less(std::string_view a, std::string_view b) noexcept { return a < b; }
+// Columns at least this long find their distinct labels on several threads.
+constexpr std::size_t kParallelRows = std::size_t{1} << 16;
+
+// The distinct labels of a column (in no particular order) and, for every
+// row, the number of its label among them.
+template <class Id>
+struct Distinct {
+    std::vector<std::string_view> labels;
+    std::vector<Id> ids;
+    std::vector<std::string> storage;  // bytes the labels may view instead of the column
+};
+
+// One pass, one hash per row.
+template <class Id>
+Distinct<Id> distinct_labels_sequential(const LabelColumn& column) {
+    const std::size_t n = column.size();
+    Distinct<Id> result;
+    result.ids.resize(n);
+    absl::flat_hash_map<std::string_view, Id, SeededHash, StringEq> seen;
+    for (std::size_t row = 0; row < n; ++row) {
+        const std::string_view label = column[row];
+        auto [it, inserted] = seen.try_emplace(label, static_cast<Id>(result.labels.size()));
+        if (inserted) result.labels.push_back(label);
+        result.ids[row] = it->second;
+    }
+    return result;
+}
+
+// Rows are spread over buckets by the top bits of their label's hash, so equal
+// labels share a bucket and every bucket is deduplicated on its own, in
+// parallel. Each label is still hashed once; each bucket works on a compact
+// array of its rows and keeps a compact copy of its distinct labels.
+template <class Id>
+Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
+    constexpr unsigned kBucketBits = 6;
+    constexpr std::size_t kBuckets = std::size_t{1} << kBucketBits;
+    constexpr std::size_t kChunks = 64;
+    const std::size_t n = column.size();
+    const std::size_t chunk_rows = (n + kChunks - 1) / kChunks;
+    auto chunk_range = [&](std::size_t chunk) {
+        return std::pair{std::min(n, chunk * chunk_rows), std::min(n, (chunk + 1) * chunk_rows)};
+    };
+
+    std::vector<std::uint64_t> hashes(n);
+    pool::for_each_block(n, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t row = begin; row < end; ++row) hashes[row] = SeededHash{}(column[row]);
+    });
+    auto bucket_of = [&](std::size_t row) { return hashes[row] >> (64 - kBucketBits); };
+
+    // Rows grouped by bucket, in row order within each: count per chunk, then
+    // scatter from per-chunk offsets.
+    std::vector<std::array<std::size_t, kBuckets>> counts(kChunks);
+    pool::for_each_index(kChunks, [&](std::size_t chunk) {
+        counts[chunk].fill(0);
+        auto [begin, end] = chunk_range(chunk);
+        for (std::size_t row = begin; row < end; ++row) ++counts[chunk][bucket_of(row)];
+    });
+    std::array<std::size_t, kBuckets + 1> bucket_start{};
+    std::size_t offset = 0;
+    for (std::size_t bucket = 0; bucket < kBuckets; ++bucket) {
+        bucket_start[bucket] = offset;
+        for (auto& chunk_counts : counts) {
+            const std::size_t count = chunk_counts[bucket];
+            chunk_counts[bucket] = offset;  // becomes this chunk's write position
+            offset += count;
+        }
+    }
+    bucket_start[kBuckets] = offset;
+    struct Entry {
+        std::string_view label;
+        std::uint64_t hash;
+        Id row;
+    };
+    std::vector<Entry> entries(n);
+    pool::for_each_index(kChunks, [&](std::size_t chunk) {
+        auto& position = counts[chunk];
+        auto [begin, end] = chunk_range(chunk);
+        for (std::size_t row = begin; row < end; ++row) {
+            entries[position[bucket_of(row)]++] = Entry{column[row], hashes[row], static_cast<Id>(row)};
+        }
+    });
+    std::vector<std::uint64_t>().swap(hashes);
+
+    // Deduplicate each bucket: the map holds the bucket's entry of the first
+    // row of every label; each entry's row then learns its label's number.
+    struct EntryHash {
+        const Entry* entries;
+        std::size_t operator()(std::size_t at) const noexcept { return entries[at].hash; }
+    };
+    struct EntryEq {
+        const Entry* entries;
+        bool operator()(std::size_t a, std::size_t b) const noexcept {
+            return entries[a].label == entries[b].label;
+        }
+    };
+    std::vector<std::vector<std::size_t>> label_ends(kBuckets);  // ends of each distinct label in storage
+    Distinct<Id> result;
+    result.storage.resize(kBuckets);
+    std::vector<Id> local_ids(n);
+    pool::for_each_index(kBuckets, [&](std::size_t bucket) {
+        absl::flat_hash_map<std::size_t, Id, EntryHash, EntryEq> seen(0, EntryHash{entries.data()},
+                                                                      EntryEq{entries.data()});
+        std::string& bytes = result.storage[bucket];
+        for (std::size_t at = bucket_start[bucket]; at < bucket_start[bucket + 1]; ++at) {
+            auto [it, inserted] = seen.try_emplace(at, static_cast<Id>(label_ends[bucket].size()));
+            if (inserted) {
+                bytes.append(entries[at].label);
+                label_ends[bucket].push_back(bytes.size());
+            }
+            local_ids[at] = it->second;
+        }
+    });
+
+    std::array<std::size_t, kBuckets> first_id{};
+    for (std::size_t bucket = 0; bucket < kBuckets; ++bucket) {
+        first_id[bucket] = result.labels.size();
+        const std::string_view bytes = result.storage[bucket];
+        std::size_t begin = 0;
+        for (std::size_t end : label_ends[bucket]) {
+            result.labels.push_back(bytes.substr(begin, end - begin));
+            begin = end;
+        }
+    }
+    result.ids.resize(n);
+    pool::for_each_index(kBuckets, [&](std::size_t bucket) {
+        for (std::size_t at = bucket_start[bucket]; at < bucket_start[bucket + 1]; ++at) {
+            result.ids[entries[at].row] = static_cast<Id>(first_id[bucket] + local_ids[at]);
+        }
+    });
+    return result;
+}
 
 // The first eight bytes of a label, zero-padded, as a big-endian integer:
 // when two prefixes differ they order the labels as their bytes do.
@@ -35,73 +162,82 @@ template <class Id>
 struct SortKey {
     std::uint64_t prefix;
     Id id;
+    bool missing;
 };
 
-// Each label is hashed once: the first pass gives every row the number of its
-// distinct label (in order of first appearance); only the distinct labels are
-// sorted; the codes of the rows are then read off by number.
+// The code of every distinct label: its rank in byte order among the labels
+// that are not missing labels; NaN for those.
 template <class Id>
-LabelEncoding encode(const LabelColumn& labels) {
-    const std::size_t n = labels.size();
-    absl::flat_hash_map<std::string_view, Id, SeededHash, StringEq> first_seen;
-    std::vector<std::string_view> distinct;
-    std::vector<Id> ids(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string_view label = labels[i];
-        auto [it, inserted] = first_seen.try_emplace(label, static_cast<Id>(distinct.size()));
-        if (inserted) distinct.push_back(label);
-        ids[i] = it->second;
-    }
-
-    // Sorting compares the first eight bytes as one integer and the whole
-    // labels only when those are equal.
+std::vector<double> codes_of_distinct(const std::vector<std::string_view>& distinct) {
     std::vector<SortKey<Id>> order(distinct.size());
     for (std::size_t id = 0; id < distinct.size(); ++id) {
-        order[id] = SortKey<Id>{prefix_of(distinct[id]), static_cast<Id>(id)};
+        order[id] = SortKey<Id>{prefix_of(distinct[id]), static_cast<Id>(id), is_missing_label(distinct[id])};
     }
+    // Byte order: the prefixes decide unless equal; then the whole labels do
+    // (std::string_view compares bytes as unsigned, the shorter first on a tie).
     pool::sort_unstable(order.begin(), order.end(), [&](const SortKey<Id>& a, const SortKey<Id>& b) {
         if (a.prefix != b.prefix) return a.prefix < b.prefix;
-        return byte_less(distinct[a.id], distinct[b.id]);
+        return distinct[a.id] < distinct[b.id];
     });
-
-    LabelEncoding result;
-    result.label_map.reserve(distinct.size());
     std::vector<double> code_of_id(distinct.size());
     std::uint64_t next_code = 0;
     for (const SortKey<Id>& key : order) {
-        const Id id = key.id;
-        const std::string_view label = distinct[id];
-        if (is_missing_label(label)) {
-            result.label_map.emplace(label, std::nullopt);
-            code_of_id[id] = kMissingCode;
-        } else {
-            result.label_map.emplace(label, next_code);
-            code_of_id[id] = static_cast<double>(next_code++);
-        }
+        code_of_id[key.id] = key.missing ? kMissingCode : static_cast<double>(next_code++);
     }
+    return code_of_id;
+}
 
-    result.codes.resize(n);
-    pool::map_into(std::span<const Id>(ids), std::span<double>(result.codes),
-                   [&code_of_id](Id id) { return code_of_id[id]; });
+template <class Id>
+LabelCodes code_labels_with(const LabelColumn& labels) {
+    Distinct<Id> distinct = labels.size() >= kParallelRows && pool::worker_count() > 1
+                                ? distinct_labels_parallel<Id>(labels)
+                                : distinct_labels_sequential<Id>(labels);
+    LabelCodes result;
+    result.code_of_distinct = codes_of_distinct<Id>(distinct.labels);
+    result.distinct = std::move(distinct.labels);
+    result.storage = std::move(distinct.storage);
+    result.codes.resize(labels.size());
+    pool::map_into(std::span<const Id>(distinct.ids), std::span<double>(result.codes),
+                   [&code_of = result.code_of_distinct](Id id) { return code_of[id]; });
     return result;
 }
 
 }  // namespace
 
-LabelEncoding label_encode(const LabelColumn& labels) {
+LabelCodes code_labels(const LabelColumn& labels) {
     if (labels.size() <= std::numeric_limits<std::uint32_t>::max()) {
-        return encode<std::uint32_t>(labels);
+        return code_labels_with<std::uint32_t>(labels);
     }
-    return encode<std::uint64_t>(labels);
+    return code_labels_with<std::uint64_t>(labels);
 }
 
-CodeMap code_map_of(const LabelMap& label_map) {
-    CodeMap codes;
-    codes.reserve(label_map.size());
-    for (const auto& [label, code] : label_map) {
-        if (code) codes.emplace(*code, label);
+LabelMap label_map_of(const LabelCodes& coded) {
+    LabelMap map;
+    map.reserve(coded.distinct.size());
+    for (std::size_t id = 0; id < coded.distinct.size(); ++id) {
+        const double code = coded.code_of_distinct[id];
+        map.emplace(coded.distinct[id],
+                    std::isnan(code) ? std::nullopt : std::optional(static_cast<std::uint64_t>(code)));
     }
-    return codes;
+    return map;
+}
+
+CodeMap code_map_of(const LabelCodes& coded) {
+    CodeMap map;
+    map.reserve(coded.distinct.size());
+    for (std::size_t id = 0; id < coded.distinct.size(); ++id) {
+        const double code = coded.code_of_distinct[id];
+        if (!std::isnan(code)) map.emplace(static_cast<std::uint64_t>(code), coded.distinct[id]);
+    }
+    return map;
+}
+
+LabelEncoding label_encode(const LabelColumn& labels) {
+    LabelCodes coded = code_labels(labels);
+    LabelEncoding result;
+    pool::join([&] { result.label_map = label_map_of(coded); }, [&] { result.code_map = code_map_of(coded); });
+    result.codes = std::move(coded.codes);
+    return result;
 }
 
 }  // namespace tarnix

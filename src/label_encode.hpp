@@ -2,6 +2,8 @@
 // codes 0..k-1, missing labels get none and encode as NaN.
 #pragma once
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "label_column.hpp"
@@ -12,14 +14,25 @@ namespace tarnix {
 struct LabelEncoding {
     std::vector<double> codes;  // one per input label, in input order
     LabelMap label_map;
+    CodeMap code_map;           // the inverse of label_map over the labels with a code
 };
 
-// Runs its sort and its lookups on the worker pool; may be called from inside
-// a pool task.
+// Runs its parallel steps on the worker pool; may be called from inside a pool
+// task.
 LabelEncoding label_encode(const LabelColumn& labels);
 
-// The code map that belongs to a label map: every label that has a code,
-// keyed by that code.
-CodeMap code_map_of(const LabelMap& label_map);
+// label_encode in two steps, so that the maps of several columns can be built
+// side by side: first the codes...
+struct LabelCodes {
+    std::vector<std::string_view> distinct;  // the distinct labels, views into the column or storage
+    std::vector<std::string> storage;
+    std::vector<double> code_of_distinct;    // code of each (NaN for missing labels)
+    std::vector<double> codes;               // code of each row
+};
+LabelCodes code_labels(const LabelColumn& labels);
+
+// ...then the two maps (the column, which `distinct` may view, must still live).
+LabelMap label_map_of(const LabelCodes& coded);
+CodeMap code_map_of(const LabelCodes& coded);
 
 }  // namespace tarnix

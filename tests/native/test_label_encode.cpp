@@ -18,7 +18,6 @@
 namespace {
 
 using namespace std::string_literals;
-using tarnix::code_map_of;
 using tarnix::label_encode;
 using tarnix::LabelEncoding;
 
@@ -70,7 +69,7 @@ void expect_encoding(const std::vector<std::string>& labels, const std::vector<C
         EXPECT_EQ(it->second, code) << "label " << ::testing::PrintToString(label);
     }
 
-    const tarnix::CodeMap code_map = code_map_of(result.label_map);
+    const tarnix::CodeMap& code_map = result.code_map;
     std::size_t coded = 0;
     for (const auto& [label, code] : distinct) {
         if (!code) continue;
