@@ -100,23 +100,6 @@ Status check_record_fits(const EncodingInfo& record, std::size_t cols) {
     return success();
 }
 
-Status check_names_unique(const EncodingInfo& record, const std::vector<std::string>& names) {
-    if (record.string_columns.empty()) return success();
-    absl::flat_hash_map<std::string_view, std::size_t, SeededHash, StringEq> counts;
-    counts.reserve(names.size());
-    for (const std::string& name : names) ++counts[name];
-    for (std::size_t col : record.string_columns) {
-        const std::size_t count = counts[names[col]];
-        if (count > 1) {
-            return PyErr::lazy(PyExc_ValueError, "cannot decode: the column name '" + names[col] +
-                                                     "' of encoded column " + std::to_string(col) +
-                                                     " occurs " + std::to_string(count) +
-                                                     " times in the table");
-        }
-    }
-    return success();
-}
-
 Result<Ref> decode_array(PyObject* float_array, const Matrix& matrix, const EncodingInfo& record) {
     TRY_ASSIGN(Ref numpy, import_module("numpy"));
     TRY_ASSIGN(Ref copy, call_method(numpy.get(), "array", {float_array}));
@@ -136,13 +119,17 @@ Result<Ref> decode_array(PyObject* float_array, const Matrix& matrix, const Enco
     return decoded;
 }
 
-Status decode_frame(PyObject* frame, const Matrix& matrix, const std::vector<std::string>& names,
-                    const EncodingInfo& record) {
+Status decode_frame(PyObject* frame, PyObject* pandas, const Matrix& matrix, const EncodingInfo& record) {
+    TRY_ASSIGN(Ref series_class, get_attr(pandas, "Series"));
+    Ref keywords = own(PyDict_New());
+    Ref dtype_key = make_str("dtype");
+    Ref object_dtype = make_str("object");
+    Ref copy_key = make_str("copy");
+    TRY(checked_status(PyDict_SetItem(keywords.get(), dtype_key.get(), object_dtype.get())));
+    TRY(checked_status(PyDict_SetItem(keywords.get(), copy_key.get(), Py_False)));
+    numpy::ensure_api();
     for (std::size_t col : record.string_columns) {
         ColumnTexts texts(code_map(record, col), Py_None);
-        // An object array rather than a list: pandas takes its objects as
-        // they are instead of first guessing a dtype for a list.
-        numpy::ensure_api();
         npy_intp length = static_cast<npy_intp>(matrix.rows);
         Ref labels = own(PyArray_SimpleNew(1, &length, NPY_OBJECT));
         auto* slots = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(labels.get())));
@@ -151,17 +138,15 @@ Status decode_frame(PyObject* frame, const Matrix& matrix, const std::vector<std
             slots[row] = texts.text(matrix.at(row, col));
             Py_XDECREF(previous);
         }
-        Ref name = make_str(names.at(col));
-        TRY_ASSIGN(Ref series, checked(PyObject_GetItem(frame, name.get())));
-        Ref object_dtype = make_str("object");
-        TRY_ASSIGN(Ref as_object, call_method(series.get(), "astype", {object_dtype.get()}));
-        TRY(call_method(frame, "__setitem__", {name.get(), as_object.get()}));
-        TRY_ASSIGN(Ref loc, get_attr(frame, "loc"));
-        Ref everything = own(PySlice_New(nullptr, nullptr, nullptr));
-        Ref key = own(PyTuple_New(2));
-        PyTuple_SET_ITEM(key.get(), 0, everything.release());
-        PyTuple_SET_ITEM(key.get(), 1, Py_NewRef(name.get()));
-        TRY(checked_status(PyObject_SetItem(loc.get(), key.get(), labels.get())));
+        // An explicit object Series keeps the labels as these very objects
+        // (pandas would otherwise infer a string dtype, None becoming NaN),
+        // and is set by position, whatever the column names are.
+        PyObject* args[] = {nullptr, labels.get()};
+        TRY_ASSIGN(Ref column, checked(PyObject_VectorcallDict(series_class.get(), args + 1,
+                                                               1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                                               keywords.get())));
+        Ref position = own(PyLong_FromSize_t(col));
+        TRY(call_method(frame, "isetitem", {position.get(), column.get()}));
     }
     return success();
 }

@@ -29,17 +29,12 @@ private:
 // The record's columns must lie inside a table `cols` wide.
 Status check_record_fits(const EncodingInfo& record, std::size_t cols);
 
-// Decoding a frame goes by column name: every recorded column's name must
-// occur once, or one column's labels would land in another.
-Status check_names_unique(const EncodingInfo& record, const std::vector<std::string>& names);
-
 // An object-dtype copy of the float array with the recorded columns holding
 // their labels ("NaN" where a cell has none).
 Result<Ref> decode_array(PyObject* float_array, const Matrix& matrix, const EncodingInfo& record);
 
-// Replaces the recorded columns of a new frame with object columns of labels
-// (None where a cell has none).
-Status decode_frame(PyObject* frame, const Matrix& matrix, const std::vector<std::string>& names,
-                    const EncodingInfo& record);
+// Replaces the recorded columns of a new frame, by position, with object
+// columns of labels (None where a cell has none).
+Status decode_frame(PyObject* frame, PyObject* pandas, const Matrix& matrix, const EncodingInfo& record);
 
 }  // namespace tarnix

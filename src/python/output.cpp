@@ -46,7 +46,6 @@ Result<Ref> frame_out(const Matrix& matrix, const std::vector<std::string>& name
                       const EncodingInfo* record) {
     if (record != nullptr) {
         TRY(check_record_fits(*record, std::min(matrix.cols, names.size())));
-        TRY(check_names_unique(*record, names));
     }
     TRY_ASSIGN(Ref pandas, import_module("pandas"));
     Ref keywords = own(PyDict_New());
@@ -63,7 +62,7 @@ Result<Ref> frame_out(const Matrix& matrix, const std::vector<std::string>& name
                                                           1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                                           keywords.get())));
     if (record != nullptr && !record->string_columns.empty()) {
-        TRY(decode_frame(frame.get(), matrix, names, *record));
+        TRY(decode_frame(frame.get(), pandas.get(), matrix, *record));
     }
     return frame;
 }
