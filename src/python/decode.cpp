@@ -43,31 +43,6 @@ private:
     PyObject* fallback_;
 };
 
-// Writes the labels of one column straight into the cells of a fresh object
-// array, or returns false when the array is not the plain 2-D object array
-// this needs.
-bool fill_object_column(PyObject* object_array, const Matrix& matrix, std::size_t col,
-                        ColumnTexts& texts) {
-    if (Py_TYPE(object_array) != &PyArray_Type) return false;
-    auto* array = reinterpret_cast<PyArrayObject*>(object_array);
-    if (PyArray_TYPE(array) != NPY_OBJECT || PyArray_NDIM(array) != 2 ||
-        static_cast<std::size_t>(PyArray_DIMS(array)[0]) != matrix.rows ||
-        static_cast<std::size_t>(PyArray_DIMS(array)[1]) != matrix.cols) {
-        return false;
-    }
-    auto* base = static_cast<char*>(PyArray_DATA(array));
-    const npy_intp* strides = PyArray_STRIDES(array);
-    for (std::size_t row = 0; row < matrix.rows; ++row) {
-        char* at = base + static_cast<npy_intp>(row) * strides[0] + static_cast<npy_intp>(col) * strides[1];
-        PyObject* text = texts.text(matrix.at(row, col));
-        PyObject* previous;
-        std::memcpy(&previous, at, sizeof previous);
-        std::memcpy(at, &text, sizeof text);
-        Py_XDECREF(previous);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::uint64_t code_of(double value) noexcept {
@@ -100,21 +75,43 @@ Status check_record_fits(const EncodingInfo& record, std::size_t cols) {
     return success();
 }
 
-Result<Ref> decode_array(PyObject* float_array, const Matrix& matrix, const EncodingInfo& record) {
-    TRY_ASSIGN(Ref numpy, import_module("numpy"));
-    TRY_ASSIGN(Ref copy, call_method(numpy.get(), "array", {float_array}));
-    Ref object_dtype = make_str("object");
-    TRY_ASSIGN(Ref decoded, call_method(copy.get(), "astype", {object_dtype.get()}));
-    copy = Ref();
-    Ref missing = make_str("NaN");
+Result<Ref> decode_array(const Matrix& matrix, const EncodingInfo& record) {
+    // The object array that a copy of the float output converted with
+    // astype("object") would be: the same shape and memory order, a Python
+    // float in every cell; the recorded columns then hold their labels.
+    numpy::ensure_api();
+    npy_intp dims[2] = {static_cast<npy_intp>(matrix.rows), static_cast<npy_intp>(matrix.cols)};
+    const bool fortran = !matrix.is_row_major_block() && matrix.is_column_major_block();
+    Ref decoded = own(PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_OBJECT), 2, dims,
+                                           nullptr, nullptr, fortran ? NPY_ARRAY_F_CONTIGUOUS : 0, nullptr));
+    auto* array = reinterpret_cast<PyArrayObject*>(decoded.get());
+    auto* base = static_cast<char*>(PyArray_DATA(array));
+    const npy_intp* strides = PyArray_STRIDES(array);
+    auto set = [&](std::size_t row, std::size_t col, PyObject* value) {
+        char* at = base + static_cast<npy_intp>(row) * strides[0] + static_cast<npy_intp>(col) * strides[1];
+        PyObject* previous;
+        std::memcpy(&previous, at, sizeof previous);
+        std::memcpy(at, &value, sizeof value);
+        Py_XDECREF(previous);
+    };
+
+    std::vector<const CodeMap*> recorded(matrix.cols, nullptr);
     for (std::size_t col : record.string_columns) {
-        ColumnTexts texts(code_map(record, col), missing.get());
-        if (fill_object_column(decoded.get(), matrix, col, texts)) continue;
-        for (std::size_t row = 0; row < matrix.rows; ++row) {
-            Ref text = Ref::steal(texts.text(matrix.at(row, col)));
-            Ref key = index_pair(row, col);
-            TRY(call_method(decoded.get(), "__setitem__", {key.get(), text.get()}));
+        const CodeMap& codes = code_map(record, col);
+        // A column beyond the table has no cells to decode (only possible
+        // without rows: output construction refuses it otherwise).
+        if (col < matrix.cols) recorded[col] = &codes;
+    }
+    Ref missing = make_str("NaN");
+    for (std::size_t col = 0; col < matrix.cols; ++col) {
+        if (recorded[col] == nullptr) {
+            for (std::size_t row = 0; row < matrix.rows; ++row) {
+                set(row, col, own(PyFloat_FromDouble(matrix.at(row, col))).release());
+            }
+            continue;
         }
+        ColumnTexts texts(*recorded[col], missing.get());
+        for (std::size_t row = 0; row < matrix.rows; ++row) set(row, col, texts.text(matrix.at(row, col)));
     }
     return decoded;
 }

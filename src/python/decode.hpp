@@ -29,9 +29,9 @@ private:
 // The record's columns must lie inside a table `cols` wide.
 Status check_record_fits(const EncodingInfo& record, std::size_t cols);
 
-// An object-dtype copy of the float array with the recorded columns holding
-// their labels ("NaN" where a cell has none).
-Result<Ref> decode_array(PyObject* float_array, const Matrix& matrix, const EncodingInfo& record);
+// An object-dtype array of the matrix's values as Python floats, the recorded
+// columns holding their labels instead ("NaN" where a cell has none).
+Result<Ref> decode_array(const Matrix& matrix, const EncodingInfo& record);
 
 // Replaces the recorded columns of a new frame, by position, with object
 // columns of labels (None where a cell has none).

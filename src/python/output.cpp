@@ -36,10 +36,9 @@ Ref float_array(const Matrix& m) {
 }
 
 Result<Ref> array_out(const Matrix& matrix, const EncodingInfo* record) {
-    if (record != nullptr && matrix.rows > 0) TRY(check_record_fits(*record, matrix.cols));
-    Ref array = float_array(matrix);
-    if (record == nullptr) return array;
-    return decode_array(array.get(), matrix, *record);
+    if (record == nullptr) return float_array(matrix);
+    if (matrix.rows > 0) TRY(check_record_fits(*record, matrix.cols));
+    return decode_array(matrix, *record);
 }
 
 Result<Ref> frame_out(const Matrix& matrix, const std::vector<std::string>& names,
