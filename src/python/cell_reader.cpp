@@ -113,12 +113,8 @@ Ref cell_by_item_access(PyObject* source, PyObject* key) {
 void read_by_item_access(PyObject* source, std::size_t rows, std::size_t cols, TableCells& cells,
                          std::size_t from_col = 0, std::size_t from_row = 0) {
     for (std::size_t col = from_col; col < cols; ++col) {
-        Ref col_index = own(PyLong_FromSize_t(col));
         for (std::size_t row = col == from_col ? from_row : 0; row < rows; ++row) {
-            Ref key = own(PyTuple_New(2));
-            PyTuple_SET_ITEM(key.get(), 0, own(PyLong_FromSize_t(row)).release());
-            PyTuple_SET_ITEM(key.get(), 1, Py_NewRef(col_index.get()));
-            Ref cell = cell_by_item_access(source, key.get());
+            Ref cell = cell_by_item_access(source, index_pair(row, col).get());
             add_cell(cells, col, cell.get());
         }
     }

@@ -1,9 +1,11 @@
 """Shared fixtures and helpers for the tarnix Python tests."""
 
 import math
+import struct
 import sys
 
 import numpy as np
+import pandas as pd
 import pytest
 
 import tarnix
@@ -87,3 +89,16 @@ settings.register_profile(
 settings.register_profile("fuzz-ci", parent=settings.get_profile("fuzz"), max_examples=1500,
                           print_blob=True)
 settings.load_profile("fuzz-ci" if os.environ.get("CI") == "true" else "fuzz")
+
+
+def fingerprint(out):
+    """Kind, names, dtypes and every cell with its type; floats by their bits."""
+    def cell(v):
+        return ("f", struct.pack("<d", v)) if type(v) is float else (type(v).__name__, v)
+
+    if isinstance(out, pd.DataFrame):
+        head = ("frame", tuple(out.columns), tuple(str(t) for t in out.dtypes), tuple(out.index))
+        values = out.to_numpy(dtype=object)
+    else:
+        head, values = ("array", out.dtype.str, out.shape), out
+    return head + tuple(cell(v) for v in values.ravel().tolist())

@@ -5,7 +5,6 @@ A wrapper named "ndarray" (or "DataFrame") forwards only `shape`, item access, `
 """
 
 import gc
-import struct
 import tempfile
 
 import numpy as np
@@ -16,7 +15,7 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 import tarnix
-from conftest import obj_array
+from conftest import fingerprint, obj_array
 
 pytestmark = pytest.mark.filterwarnings("ignore::numpy.exceptions.ComplexWarning")
 
@@ -38,19 +37,6 @@ class DataFrame:
     columns = property(lambda self: self.real.columns)
     shape = property(lambda self: self.real.shape)
     values = property(lambda self: ndarray(self.real.values))
-
-
-def fingerprint(out):
-    """Kind, names, dtypes and every cell with its type; floats by their bits."""
-    def cell(v):
-        return ("f", struct.pack("<d", v)) if type(v) is float else (type(v).__name__, v)
-
-    if isinstance(out, pd.DataFrame):
-        head = ("frame", tuple(out.columns), tuple(str(t) for t in out.dtypes), tuple(out.index))
-        values = out.to_numpy(dtype=object)
-    else:
-        head, values = ("array", out.dtype.str, out.shape), out
-    return head + tuple(cell(v) for v in values.ravel().tolist())
 
 
 def compare(real, wrapped, fast_path=False):

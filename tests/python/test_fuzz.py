@@ -9,7 +9,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import tarnix
-from conftest import MISSING_LABELS, bits, codes_of, positional
+from conftest import MISSING_LABELS, bits, codes_of, column, positional
 
 SURROGATES = st.sampled_from(["\ud800", "\udfff", "\udc80", "\ud83d\ude00"])
 TEXT = st.one_of(
@@ -108,3 +108,33 @@ def check(table, frame):
 @given(table=tables())
 def test_random_tables(frame, table):
     check(table, frame)
+
+
+def saturating_code(x):
+    if x < 0:
+        return 0
+    if x > 18446744073709549568.0:
+        return 2**64 - 1
+    return int(x)
+
+
+# Labels whose byte order Python's sort can reproduce (no lone surrogates).
+PLAIN_TEXT = st.one_of(
+    st.text(st.characters(exclude_categories=("Cs",)), max_size=4),
+    st.sampled_from(["", "nan", "NaN", "<NA>", "None", "NAN", "Z", "a", "é", "10", "9", "日本"]),
+)
+
+
+@given(labels=st.lists(PLAIN_TEXT, min_size=1, max_size=8),
+       values=st.lists(st.one_of(st.floats(), st.integers(-3, 10).map(float), st.floats(-1, 10)),
+                       max_size=12))
+def test_decode_of_any_value(labels, values):
+    enc = tarnix.Encoder()
+    enc.encode(column(labels))
+    ordinary = sorted({l for l in labels if l not in MISSING_LABELS}, key=str.encode)
+    decoded = enc.decode(np.array(values, dtype=np.float64).reshape(-1, 1))
+    want = []
+    for x in values:
+        code = None if math.isnan(x) else saturating_code(x)
+        want.append(ordinary[code] if code is not None and code < len(ordinary) else "NaN")
+    assert decoded[:, 0].tolist() == want

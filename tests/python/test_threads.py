@@ -1,7 +1,6 @@
 """Many Python threads encoding and decoding at once, on one shared Encoder or on one each."""
 
 import random
-import struct
 import sys
 import threading
 import time
@@ -11,7 +10,7 @@ import pandas as pd
 import pytest
 
 import tarnix
-from conftest import obj_array
+from conftest import fingerprint, obj_array
 
 pytestmark = pytest.mark.threads
 
@@ -47,19 +46,6 @@ TABLES = [
     np.arange(ROWS * 3, dtype=np.float64).reshape(ROWS, 3),  # fast path: leaves no record
     np.arange(ROWS * 3, dtype=np.int64).reshape(ROWS, 3),  # no text column: an empty record
 ]
-
-
-def fingerprint(out):
-    """A comparable picture of an output: kind, names, dtypes and every cell with its type."""
-    def cell(v):
-        return ("f", struct.pack("<d", v)) if type(v) is float else (type(v).__name__, v)
-
-    if isinstance(out, pd.DataFrame):
-        head = ("frame", tuple(out.columns), tuple(str(t) for t in out.dtypes), tuple(out.index))
-        values = out.to_numpy(dtype=object)
-    else:
-        head, values = ("array", out.dtype.str, out.shape), out
-    return head + tuple(cell(v) for v in values.ravel().tolist())
 
 
 def encoded(table):
