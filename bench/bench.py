@@ -1,0 +1,142 @@
+"""Benchmark of tarnix against scikit-learn, pandas, category_encoders,
+polars and a plain NumPy copy. Run it through bench/run.sh.
+
+Cases: 1 DataFrame (encode, decode), 2 object array (encode, decode),
+3 float64 array (C and Fortran order), 4 growth over row counts and pool
+sizes 1 and 2 (whole calls, and the column stage alone through the native
+bench/native/column_stage.cpp, which bench/run.sh builds into build/bench).
+Writes results.md and results.png into bench/results/.
+"""
+
+import argparse
+import os
+import platform
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+COLUMN_STAGE_BENCH = os.path.join(HERE, "..", "build", "bench", "column_stage_bench")
+sys.path.insert(0, HERE)
+
+import cases  # noqa: E402
+import measure  # noqa: E402
+
+FULL = {"frame_rows": 1_000_000, "array_rows": 1_000_000, "float_rows": 10_000_000,
+        "growth": [10**4, 10**5, 10**6, 10**7], "repeats": 5, "column_stage_rounds": 5}
+QUICK = {"frame_rows": 20_000, "array_rows": 20_000, "float_rows": 200_000,
+         "growth": [10**3, 10**4, 10**5], "repeats": 2, "column_stage_rounds": 2}
+# Tables this large get at most this many runs per timing.
+BIG_ROWS, BIG_REPEATS = 5_000_000, 3
+ALL_CASES = (1, 2, 3, 4)
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true",
+                        help="small sizes and 2 runs each: a smoke run of well under a minute")
+    parser.add_argument("--cases", default=",".join(map(str, ALL_CASES)),
+                        help="comma-separated cases to run (default: 1,2,3,4)")
+    parser.add_argument("--repeats", type=int, help="runs per timing (default 5, quick 2)")
+    parser.add_argument("--max-rows", type=int,
+                        help="cap the row count of every case; growth sizes above it are skipped")
+    parser.add_argument("--out", help="output directory (default bench/results)")
+    parser.add_argument("--threads-worker", type=int, metavar="ROWS", help=argparse.SUPPRESS)
+    args = parser.parse_args(argv)
+    args.cases = sorted({int(c) for c in args.cases.split(",") if c.strip()})
+    if not set(args.cases) <= set(ALL_CASES):
+        parser.error(f"--cases takes numbers from {ALL_CASES}")
+    if args.repeats is not None and args.repeats < 1:
+        parser.error("--repeats must be at least 1")
+    return args
+
+
+def environment():
+    def version(module):
+        try:
+            return __import__(module).__version__
+        except Exception:  # noqa: BLE001 - a missing peer is reported, not fatal here
+            return "missing"
+
+    def git(*command):
+        try:
+            return subprocess.run(["git", "-C", HERE, *command], capture_output=True, text=True,
+                                  check=True).stdout.strip()
+        except (OSError, subprocess.CalledProcessError):
+            return ""
+
+    cpu = ""
+    try:
+        with open("/proc/cpuinfo") as info:
+            cpu = next((line.split(":", 1)[1].strip() for line in info if line.startswith("model name")), "")
+    except OSError:
+        pass
+    dirty = git("status", "--porcelain", "--", "src", "CMakeLists.txt")
+    return {
+        "date": time.strftime("%Y-%m-%d %H:%M"),
+        "machine": f"{os.cpu_count()} CPUs ({cpu or platform.machine()})",
+        "python": platform.python_version(),
+        "commit": (git("rev-parse", "--short", "HEAD") or "?") + (" with local changes in src/" if dirty else ""),
+        "versions": {name: version(module) for name, module in (
+            ("numpy", "numpy"), ("pandas", "pandas"), ("scikit-learn", "sklearn"),
+            ("category_encoders", "category_encoders"), ("polars", "polars"))},
+        "threads": os.environ.get("RAYON_NUM_THREADS", "default"),
+    }
+
+
+def main(argv):
+    args = parse_args(argv)
+    if args.threads_worker:
+        cases.threads_worker(args.threads_worker, args.repeats or FULL["repeats"])
+        return 0
+    sizes = QUICK if args.quick else FULL
+    repeats = args.repeats or sizes["repeats"]
+    cap = args.max_rows or sys.maxsize
+
+    def repeats_for(rows):
+        return min(repeats, BIG_REPEATS) if rows >= BIG_ROWS else repeats
+
+    import report
+
+    out_dir = args.out or os.path.join(HERE, "results")
+    progress = measure.Progress()
+    results, skipped = [], []
+    load_at_start = os.getloadavg()[0]
+    setting = environment()
+    started = time.perf_counter()
+    try:
+        if 1 in args.cases:
+            rows = min(sizes["frame_rows"], cap)
+            cases.case_frame(rows, repeats_for(rows), progress, results)
+        if 2 in args.cases:
+            rows = min(sizes["array_rows"], cap)
+            cases.case_object_array(rows, repeats_for(rows), progress, results)
+        if 3 in args.cases:
+            cases.case_float(min(sizes["float_rows"], cap), repeats, progress, results)
+        if 4 in args.cases:
+            growth = [rows for rows in sizes["growth"] if rows <= cap]
+            skipped += [f"case 4 growth at {rows:,} rows (above --max-rows)"
+                        for rows in sizes["growth"] if rows > cap]
+            cases.case_growth(growth, repeats_for, progress, results)
+            rows = min(sizes["frame_rows"], cap)
+            cases.case_threads(rows, (1, 2), repeats_for(rows), progress, results)
+            if os.access(COLUMN_STAGE_BENCH, os.X_OK):
+                cases.case_column_stage(COLUMN_STAGE_BENCH, rows, sizes["column_stage_rounds"],
+                                        repeats_for(rows), (1, 2), progress, results)
+            else:
+                skipped.append("case 4 column stage (build/bench/column_stage_bench is not built; "
+                               "bench/run.sh builds it)")
+    except measure.Mismatch as mismatch:
+        progress.say(f"MISMATCH, benchmark stopped: {mismatch}")
+        return 1
+    elapsed = time.perf_counter() - started
+    run = {"environment": setting, "quick": args.quick, "repeats": repeats,
+           "command": " ".join(["bench/run.sh", *argv]), "elapsed": elapsed, "skipped": skipped,
+           "load": (load_at_start, os.getloadavg()[0])}
+    paths = report.write(out_dir, "quick" if args.quick else "results", results, run)
+    progress.say(f"done in {elapsed / 60:.1f} min: " + ", ".join(paths))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

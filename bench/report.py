@@ -1,0 +1,295 @@
+"""Markdown table and bar chart of a benchmark run."""
+
+import os
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+
+from measure import format_seconds  # noqa: E402
+
+GROWTH_TARGET_FROM, GROWTH_TARGET_TO = 10**5, 10**7
+
+
+def _find(results, case, step, peer, rows=None):
+    for r in results:
+        if r["case"] == case and r["step"] == step and r["peer"] == peer and rows in (None, r["rows"]):
+            return r
+    return None
+
+
+def _ratio(results, r):
+    """Peer median over tarnix's median for the same case and step."""
+    base = _find(results, r["case"], r["step"], "tarnix")
+    return r["median"] / base["median"] if base else None
+
+
+def _case_title(r):
+    case, rows = r["case"], r["rows"]
+    if case == "1":
+        return f"1 DataFrame {rows:,} x 8"
+    if case == "2":
+        return f"2 object array {rows:,} x 4"
+    if case in ("3C", "3F"):
+        return f"3 float64 {rows:,} x 4, {case[1]} order"
+    return case
+
+
+def _versus(results, case, step, peer):
+    """tarnix's speed-up over `peer`, or None when either was not run."""
+    r = _find(results, case, step, peer)
+    return _ratio(results, r) if r else None
+
+
+def _speedup(results, case, step):
+    """Time on 1 thread over time on 2, or None when either was not run."""
+    one = _find(results, case, step, "tarnix, 1 thread")
+    two = _find(results, case, step, "tarnix, 2 threads")
+    return one["median"] / two["median"] if one and two else None
+
+
+def _times(value):
+    return f"{value:.2f}x" if value else "not run"
+
+
+def _targets(results):
+    """(target, measured, met) rows; met is None when the numbers are missing."""
+    rows = []
+
+    def versus(case, step, peer, at_least, label):
+        ratio = _versus(results, case, step, peer)
+        rows.append((label, _times(ratio), None if ratio is None else ratio >= at_least))
+
+    versus("1", "encode", "scikit-learn", 10, "Case 1 encode >= 10x faster than scikit-learn")
+    versus("1", "encode", "pandas", 2, "Case 1 encode >= 2x faster than the pandas factorize loop")
+    versus("1", "encode", "polars", 1,
+           "Case 1 encode no slower than polars (Enum cast, fed from the pandas frame)")
+    versus("1", "decode", "scikit-learn", 3, "Case 1 decode >= 3x faster than scikit-learn")
+    versus("2", "encode", "pandas", 2, "Case 2 encode >= 2x faster than the pandas factorize loop")
+    versus("2", "decode", "pandas", 2, "Case 2 decode >= 2x faster than the pandas factorize loop")
+    for order in "CF":
+        r = _find(results, f"3{order}", "encode", "numpy copy")
+        ratio = 1 / _ratio(results, r) if r else None
+        rows.append((f"Case 3 ({order} order) within 1.5x of numpy.array copy",
+                     f"tarnix / numpy = {ratio:.2f}" if ratio else "not run",
+                     None if ratio is None else ratio <= 1.5))
+    for step in ("encode", "decode"):
+        per_cell = [r["median"] / r["cells"] for r in results if r["case"] == "4" and r["step"] == step
+                    and GROWTH_TARGET_FROM <= r["rows"] <= GROWTH_TARGET_TO]
+        sizes = {r["rows"] for r in results if r["case"] == "4" and r["step"] == step}
+        complete = {GROWTH_TARGET_FROM, GROWTH_TARGET_TO} <= sizes
+        spread = max(per_cell) / min(per_cell) if per_cell else None
+        rows.append((f"Case 4 {step}: time per cell within 25% from 10^5 to 10^7 rows",
+                     f"max / min = {spread:.2f}" + ("" if complete else " (10^7 not run)") if spread else "not run",
+                     None if spread is None or not complete else spread <= 1.25))
+    speedup = _speedup(results, "column stage", "encode")
+    rows.append(("Threads column stage: 2 threads >= 1.6x faster than 1", _times(speedup),
+                 None if speedup is None else speedup >= 1.6))
+    return rows
+
+
+def _information(results):
+    """(what, measured) rows shown next to the targets but not targets
+    themselves: the other polars variants and the whole-call speed-ups."""
+    rows = []
+    for r in results:
+        if r["case"] == "1" and r["step"] == "encode" and r["peer"].startswith("polars "):
+            rows.append((f"Case 1 encode, {r['peer']} / tarnix", _times(_ratio(results, r))))
+    for step in ("encode", "decode"):
+        speedup = _speedup(results, "threads", step)
+        if speedup:
+            rows.append((f"Threads {step}, whole call: 1 thread / 2 threads", _times(speedup)))
+    return rows
+
+
+THREAD_COLUMNS = (("threads", "encode", "Encode, whole call"), ("threads", "decode", "Decode, whole call"),
+                  ("column stage", "encode", "Column stage of encode"))
+
+
+def _thread_columns(results):
+    return [(case, step, title) for case, step, title in THREAD_COLUMNS
+            if _find(results, case, step, "tarnix, 1 thread")]
+
+
+def _threads_table(results):
+    """Whole-call and column-stage times per pool size, with the speed-ups."""
+    present = _thread_columns(results)
+    if not present:
+        return []
+    rows = next(r["rows"] for r in results if r["case"] in ("threads", "column stage"))
+    lines = ["", f"Case 4, threads (tarnix, {rows:,} rows, one process per `RAYON_NUM_THREADS`):", ""]
+    if any(case == "threads" for case, _, _ in present):
+        lines.append(f"- Whole call: `Encoder.encode` / `decode` on case 1's DataFrame, median of "
+                     f"{len(_find(results, 'threads', 'encode', 'tarnix, 1 thread')['times'])} runs.")
+    if any(case == "column stage" for case, _, _ in present):
+        r = _find(results, "column stage", "encode", "tarnix, 1 thread")
+        lines.append("- Column stage: the parallel part of encoding alone (label encoding of the text columns "
+                     "and the matrix writes), timed by the native `build/bench/column_stage_bench` on a table "
+                     f"shaped like case 1's ({rows:,} x 8: 4 text columns with labels drawn from 10, 1,000, "
+                     f"100,000 and {rows:,} values, about 1% missing, and 4 numeric columns). Pool sizes alternate over "
+                     f"{len(r['times'])} rounds, each a fresh process timing {r['runs_per_process']} runs; "
+                     "the time is the median over the rounds of each process's median.")
+    lines += ["", "| Pool | " + " | ".join(title for _, _, title in present) + " |",
+              "|---|" + "---:|" * len(present)]
+    for peer in ("tarnix, 1 thread", "tarnix, 2 threads"):
+        cells = [_find(results, case, step, peer) for case, step, _ in present]
+        lines.append(f"| {peer} | " + " | ".join(format_seconds(r["median"]) if r else "-" for r in cells) + " |")
+    lines.append("| Speed-up, 1 thread / 2 threads | "
+                 + " | ".join(_times(_speedup(results, case, step)) for case, step, _ in present) + " |")
+    return lines
+
+
+def markdown(results, run):
+    env = run["environment"]
+    lines = ["# tarnix benchmark", ""]
+    lines += [f"- Run: {env['date']}, `{run['command']}`, {run['elapsed'] / 60:.1f} min"
+              + (" (quick: small sizes)" if run["quick"] else ""),
+              f"- Machine: {env['machine']}, load average {run['load'][0]:.1f} at the start and "
+              f"{run['load'][1]:.1f} at the end; Python {env['python']}; tarnix at {env['commit']}",
+              "- Peers: " + ", ".join(f"{k} {v}" for k, v in env["versions"].items()),
+              f"- Each time is the median of {run['repeats']} runs (at most 3 for tables of 5,000,000 rows "
+              "or more), after an untimed run whose output was checked against tarnix's.",
+              "- Ratio: peer time / tarnix time (above 1: tarnix is faster).", ""]
+    lines += ["| Case | Step | Peer | Median | Runs | Ratio to tarnix |", "|---|---|---|---:|---:|---:|"]
+    for r in results:
+        if r["case"] in ("4", "threads", "column stage"):
+            continue
+        ratio = _ratio(results, r)
+        step = "copy" if r["case"].startswith("3") else r["step"]
+        lines.append(f"| {_case_title(r)} | {step} | {r['peer']} | {format_seconds(r['median'])} | "
+                     f"{len(r['times'])} | {ratio:.2f} |")
+    growth = [r for r in results if r["case"] == "4"]
+    if growth:
+        lines += ["", "Case 4, growth (tarnix, DataFrame of case 1 at each row count, 8 columns):", "",
+                  "| Rows | Encode | ns per cell | Decode | ns per cell | Runs |", "|---:|---:|---:|---:|---:|---:|"]
+        for rows in sorted({r["rows"] for r in growth}):
+            enc, dec = _find(growth, "4", "encode", "tarnix", rows), _find(growth, "4", "decode", "tarnix", rows)
+            lines.append(f"| {rows:,} | {format_seconds(enc['median'])} | {enc['median'] / enc['cells'] * 1e9:.0f} | "
+                         f"{format_seconds(dec['median'])} | {dec['median'] / dec['cells'] * 1e9:.0f} | "
+                         f"{len(enc['times'])} |")
+    lines += _threads_table(results)
+    lines += ["", "## Targets", "", "| Target | Measured | Met |", "|---|---|---|"]
+    for target, measured, met in _targets(results):
+        lines.append(f"| {target} | {measured} | {'-' if met is None else 'yes' if met else 'NO'} |")
+    information = _information(results)
+    if information:
+        lines += ["", "For information (not targets):", "", "| Measure | Value |", "|---|---|"]
+        lines += [f"| {what} | {value} |" for what, value in information]
+    lines += ["", "## Notes", "",
+              "- All peers produce the same thing: codes 0..k-1 in sorted (byte) order of the labels, "
+              "NaN for missing, numeric columns as float64; tarnix returns a DataFrame (case 1) or an "
+              "array, the peers a float64 array. Decode gives the labels back (tarnix: a DataFrame with "
+              "object columns, None for missing; peers: their label arrays).",
+              "- Inputs: case 1's text columns have pandas' `str` dtype (Python storage), about 1% "
+              "missing (None and NaN, both NaN in that dtype); f0 has about 1% NaN. Labels are ASCII, "
+              "so every peer's sort is byte order. Case 2 has text cells only."]
+    notes = {}
+    for r in results:
+        if r["note"]:
+            notes.setdefault(r["peer"], r["note"])
+    lines += [f"- {peer}: {note}." for peer, note in notes.items()]
+    lines += [f"- Skipped: {item}." for item in run["skipped"]]
+    return "\n".join(lines) + "\n"
+
+
+def _short_ratio(ratio):
+    return f"{ratio:.0f}x" if ratio >= 10 else f"{ratio:.1f}x" if ratio >= 1 else f"{ratio:.2f}x"
+
+
+def _bars(ax, results, case, title, log=True):
+    subset = [r for r in results if r["case"] == case]
+    steps = list(dict.fromkeys(r["step"] for r in subset))
+    names = list(dict.fromkeys(r["peer"] for r in subset))
+    width = 0.8 / max(len(names), 1)
+    for i, name in enumerate(names):
+        for k, step in enumerate(steps):
+            r = _find(subset, case, step, name)
+            if not r:
+                continue
+            bar = ax.bar(k + i * width, r["median"], width, color=f"C{i}", label=name if k == 0 else None)
+            ratio = _ratio(results, r)
+            if name != "tarnix" and ratio:
+                ax.bar_label(bar, [_short_ratio(ratio)], fontsize=7, rotation=90, padding=2)
+    ax.set_xticks([k + width * (len(names) - 1) / 2 for k in range(len(steps))], steps)
+    if log:
+        ax.set_yscale("log")
+    ax.set_ylabel("median time (s)")
+    ax.set_title(title, fontsize=10)
+    ax.legend(fontsize=7)
+    ax.margins(y=0.25)
+
+
+def chart(results, path):
+    fig, axes = plt.subplots(2, 3, figsize=(15, 9))
+    for ax, case in zip(axes[0], ("1", "2")):
+        first = next((r for r in results if r["case"] == case), None)
+        if first:
+            _bars(ax, results, case, f"Case {_case_title(first)} (label: peer / tarnix)")
+        else:
+            ax.set_visible(False)
+    float_rows = [r for r in results if r["case"] in ("3C", "3F")]
+    ax = axes[0][2]
+    if float_rows:
+        merged = [dict(r, case="3", step=f"{r['case'][1]} order") for r in float_rows]
+        _bars(ax, merged, "3", f"Case 3 float64 {float_rows[0]['rows']:,} x 4 copy", log=False)
+    else:
+        ax.set_visible(False)
+    growth = [r for r in results if r["case"] == "4"]
+    ax = axes[1][0]
+    if growth:
+        sizes = sorted({r["rows"] for r in growth})
+        for i, step in enumerate(("encode", "decode")):
+            per_cell = [_find(growth, "4", step, "tarnix", n)["median"] / (n * 8) * 1e9 for n in sizes]
+            ax.bar([k + i * 0.4 for k in range(len(sizes))], per_cell, 0.4, color=f"C{i}", label=step)
+        ax.set_xticks([k + 0.2 for k in range(len(sizes))], [f"{n:,}" for n in sizes])
+        ax.set_xlabel("rows")
+        ax.set_ylabel("ns per cell")
+        ax.set_title("Case 4 growth: tarnix time per cell", fontsize=10)
+        ax.legend(fontsize=7)
+    else:
+        ax.set_visible(False)
+    present = _thread_columns(results)
+    ax = axes[1][1]
+    if present:
+        rows = next(r["rows"] for r in results if r["case"] in ("threads", "column stage"))
+        for i, pool in enumerate(("tarnix, 1 thread", "tarnix, 2 threads")):
+            for k, (case, step, _) in enumerate(present):
+                r = _find(results, case, step, pool)
+                if r:
+                    ax.bar(k + i * 0.4, r["median"], 0.4, color=f"C{i}", label=pool if k == 0 else None)
+        labels = []
+        for case, step, title in present:
+            speedup = _speedup(results, case, step)
+            labels.append(title.replace(", ", "\n").replace(" of ", "\nof ")
+                          + (f"\nspeed-up {speedup:.2f}x" if speedup else ""))
+        ax.set_xticks([k + 0.2 for k in range(len(present))], labels, fontsize=8)
+        ax.set_ylabel("median time (s)")
+        ax.set_title(f"Case 4 threads: {rows:,} rows", fontsize=10)
+        ax.legend(fontsize=7)
+    else:
+        ax.set_visible(False)
+    ax = axes[1][2]
+    ax.axis("off")
+    text = "\n".join(f"{'+' if met else '-' if met is None else 'x'} {target.replace('Case ', 'C')}: {measured}"
+                     for target, measured, met in _targets(results))
+    information = "\n".join(f"i {what.replace('Case ', 'C')}: {value}" for what, value in _information(results))
+    ax.text(0, 1, "Targets (+ met, x missed, - not run)\n\n" + text
+            + ("\n\nFor information (not targets)\n\n" + information if information else ""),
+            va="top", fontsize=7, family="monospace", wrap=True)
+    fig.tight_layout()
+    fig.savefig(path, dpi=100, format="png")
+    plt.close(fig)
+
+
+def write(out_dir, stem, results, run):
+    os.makedirs(out_dir, exist_ok=True)
+    md_path, png_path = os.path.join(out_dir, stem + ".md"), os.path.join(out_dir, stem + ".png")
+    temporary = md_path + ".tmp"
+    with open(temporary, "w") as out:
+        out.write(markdown(results, run))
+    os.replace(temporary, md_path)
+    temporary = png_path + ".tmp"
+    chart(results, temporary)
+    os.replace(temporary, png_path)
+    return [md_path, png_path]
