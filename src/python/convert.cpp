@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -41,8 +42,8 @@ void print_line_to_stdout(std::string line) {
     }
 }
 
-// Iterates a sequence, calling take(item) for each; take returns false to stop
-// with an error left pending. Nothing on success, else the pending error.
+// Calls take(item) for every item of an iterable; the first error, of the
+// iteration or of take, ends it and is returned.
 template <class Take>
 Status for_each_item(PyObject* sequence, Take&& take) {
     TRY_ASSIGN(Ref iterator, checked(PyObject_GetIter(sequence)));
