@@ -1,6 +1,7 @@
 """decode: codes of the recorded columns turned back into labels."""
 
 import math
+import sys
 
 import numpy as np
 import pandas as pd
@@ -142,3 +143,25 @@ def test_narrower_table_is_rejected_before_output(wide_enc, monkeypatch, narrow)
 def test_narrower_array_without_rows_reads_no_cell(wide_enc):
     out = wide_enc.decode(np.zeros((0, 2)))
     assert out.dtype == object and out.shape == (0, 2)
+
+
+class Boom(Exception):
+    pass
+
+
+def boom(*args, **kwargs):
+    raise Boom("from pandas")
+
+
+@pytest.mark.parametrize("target, name", [(pd, "DataFrame"), (pd, "Series"), (pd.DataFrame, "isetitem")])
+def test_failing_pandas_call_ends_decode_with_its_exception(monkeypatch, target, name):
+    enc = tarnix.Encoder()
+    frame = pd.DataFrame({"s": ["b", "a"], "n": [1.0, 2.0]})
+    encoded = enc.encode(frame)
+    before = sys.getrefcount(encoded)
+    monkeypatch.setattr(target, name, boom)
+    with pytest.raises(Boom, match="from pandas"):
+        enc.decode(encoded)
+    monkeypatch.undo()
+    assert sys.getrefcount(encoded) == before
+    assert enc.decode(encoded)["s"].tolist() == ["b", "a"]  # the record is intact
