@@ -22,24 +22,33 @@ const CodeMap& code_map(const EncodingInfo& record, std::size_t col) {
 }
 
 // The Python text of each cell of one column: the label's str, made once per
-// code and shared by every cell with that code, or the fallback.
+// code and shared by every cell with that code, or the fallback. Codes are
+// 0..k-1, so labels are found by index.
 class ColumnTexts {
 public:
-    ColumnTexts(const CodeMap& codes, PyObject* fallback)
-        : labels_(codes), made_(codes.size()), fallback_(fallback) {}
+    ColumnTexts(const CodeMap& codes, PyObject* fallback) : by_code_(codes.size()), fallback_(fallback) {
+        for (const auto& [code, label] : codes) {
+            if (code >= by_code_.size()) panic("a code map's codes are not 0..k-1");
+            by_code_[code].label = &label;
+        }
+    }
 
     // A new reference.
     PyObject* text(double value) {
-        const std::string* label = labels_.label_of(value);
-        if (label == nullptr) return Py_NewRef(fallback_);
-        Ref& made = made_[code_of(value)];
-        if (!made) made = make_str(*label);
-        return Py_NewRef(made.get());
+        if (std::isnan(value)) return Py_NewRef(fallback_);
+        const std::uint64_t code = code_of(value);
+        if (code >= by_code_.size()) return Py_NewRef(fallback_);
+        Entry& entry = by_code_[code];
+        if (!entry.made) entry.made = make_str(*entry.label);
+        return Py_NewRef(entry.made.get());
     }
 
 private:
-    LabelsByCode labels_;
-    std::vector<Ref> made_;
+    struct Entry {
+        const std::string* label = nullptr;
+        Ref made;
+    };
+    std::vector<Entry> by_code_;
     PyObject* fallback_;
 };
 
@@ -49,19 +58,6 @@ std::uint64_t code_of(double value) noexcept {
     if (value < 0) return 0;
     if (value > kLargestBelowTwoTo64) return std::numeric_limits<std::uint64_t>::max();
     return static_cast<std::uint64_t>(value);
-}
-
-LabelsByCode::LabelsByCode(const CodeMap& codes) : labels_(codes.size(), nullptr) {
-    for (const auto& [code, label] : codes) {
-        if (code >= labels_.size()) panic("a code map's codes are not 0..k-1");
-        labels_[code] = &label;
-    }
-}
-
-const std::string* LabelsByCode::label_of(double value) const noexcept {
-    if (std::isnan(value)) return nullptr;
-    const std::uint64_t code = code_of(value);
-    return code < labels_.size() ? labels_[code] : nullptr;
 }
 
 Status check_record_fits(const EncodingInfo& record, std::size_t cols) {

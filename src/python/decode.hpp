@@ -15,17 +15,6 @@ namespace tarnix {
 // at or above 2^64 -> 2^64 - 1, otherwise truncated toward zero.
 std::uint64_t code_of(double value) noexcept;
 
-// One column's labels indexed by code (a code map's keys are 0..k-1).
-class LabelsByCode {
-public:
-    explicit LabelsByCode(const CodeMap& codes);
-    // The label of a cell, or nothing (NaN, empty code map, unknown code).
-    const std::string* label_of(double value) const noexcept;
-
-private:
-    std::vector<const std::string*> labels_;
-};
-
 // The record's columns must lie inside a table `cols` wide.
 Status check_record_fits(const EncodingInfo& record, std::size_t cols);
 
