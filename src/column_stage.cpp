@@ -20,14 +20,23 @@ struct CodedColumn {
 // Tasks take blocks of whole rows, so no two of them write the same cache line.
 void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded, SendPtr out) {
     const std::size_t cols = cells.cols();
+    // Each column's values: an array of doubles, or cells converted as they go.
     std::vector<const double*> sources(cols);
+    std::vector<const StridedNumbers*> strided(cols);
     for (std::size_t col = 0; col < cols; ++col) {
-        if (!cells.is_string(col)) sources[col] = cells.numbers(col).data();
+        if (cells.is_string(col)) continue;
+        if (cells.strided(col).load != nullptr) {
+            strided[col] = &cells.strided(col);
+        } else {
+            sources[col] = cells.numbers(col).data();
+        }
     }
     for (const CodedColumn& column : coded) sources[column.col] = column.coded.codes.data();
     pool::for_each_block(cells.rows(), [&](std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row) {
-            for (std::size_t col = 0; col < cols; ++col) out.write(row * cols + col, sources[col][row]);
+            for (std::size_t col = 0; col < cols; ++col) {
+                out.write(row * cols + col, sources[col] != nullptr ? sources[col][row] : strided[col]->at(row));
+            }
         }
     });
 }

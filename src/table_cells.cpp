@@ -5,7 +5,7 @@
 namespace tarnix {
 
 TableCells::TableCells(std::size_t rows, std::size_t cols)
-    : rows_(rows), is_string_(cols), numbers_(cols), labels_(cols) {}
+    : rows_(rows), is_string_(cols), numbers_(cols), strided_(cols), labels_(cols) {}
 
 void TableCells::turn_to_text(std::size_t col) {
     is_string_[col] = 1;

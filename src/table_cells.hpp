@@ -10,6 +10,19 @@
 
 namespace tarnix {
 
+// A numeric column left where it lies: its cells are converted when the
+// matrix is written. The memory must stay valid and unchanged until then.
+struct StridedNumbers {
+    const char* first = nullptr;  // the column's first cell
+    std::ptrdiff_t stride = 0;    // bytes from one row to the next
+    double (*load)(const char* cell, bool swapped) = nullptr;
+    bool swapped = false;
+
+    double at(std::size_t row) const noexcept {
+        return load(first + static_cast<std::ptrdiff_t>(row) * stride, swapped);
+    }
+};
+
 class TableCells {
 public:
     TableCells(std::size_t rows, std::size_t cols);
@@ -24,19 +37,24 @@ public:
         numbers.push_back(value);
     }
     void add_label(std::size_t col, std::string_view label) { labels_[col].push_back(label); }
+    // The whole of a numeric column, read later (see StridedNumbers).
+    void set_strided(std::size_t col, StridedNumbers numbers) { strided_[col] = numbers; }
 
     // The column holds text from now on: the numbers read so far become
     // labels (rendered positionally).
     void turn_to_text(std::size_t col);
 
     bool is_string(std::size_t col) const { return is_string_[col] != 0; }
+    // A numeric column's cells are numbers(col), or strided(col) when its load is set.
     const std::vector<double>& numbers(std::size_t col) const { return numbers_[col]; }
+    const StridedNumbers& strided(std::size_t col) const { return strided_[col]; }
     const LabelColumn& labels(std::size_t col) const { return labels_[col]; }
 
 private:
     std::size_t rows_;
     std::vector<char> is_string_;
     std::vector<std::vector<double>> numbers_;
+    std::vector<StridedNumbers> strided_;
     std::vector<LabelColumn> labels_;
 };
 

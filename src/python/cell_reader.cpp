@@ -156,11 +156,13 @@ std::optional<std::size_t> read_object_column(PyArrayObject* array, std::size_t 
     return std::nullopt;
 }
 
-void read_number_column(PyArrayObject* array, NumberLoader loader, std::size_t col, std::size_t rows,
-                        std::size_t into, TableCells& cells) {
+// A numeric column is converted when the matrix is written, in parallel; the
+// array must outlive that (see read_cells).
+void read_number_column(PyArrayObject* array, NumberLoader loader, std::size_t col, std::size_t into,
+                        TableCells& cells) {
     const Layout layout = Layout::of(array);
-    const bool swapped = PyArray_ISBYTESWAPPED(array);
-    for (std::size_t row = 0; row < rows; ++row) cells.add_number(into, loader(layout.at(row, col), swapped));
+    cells.set_strided(into, StridedNumbers{layout.at(0, col), layout.strides[0], loader,
+                                           static_cast<bool>(PyArray_ISBYTESWAPPED(array))});
 }
 
 // Column `col` of a plain array straight from its buffer; false when its dtype
@@ -175,7 +177,7 @@ bool read_plain_column(PyArrayObject* array, std::size_t col, std::size_t rows, 
         return true;
     }
     if (NumberLoader loader = number_loader(type_num)) {
-        read_number_column(array, loader, col, rows, into, cells);
+        read_number_column(array, loader, col, into, cells);
         return true;
     }
     return false;

@@ -12,7 +12,9 @@ namespace tarnix {
 // Cells come from item access source[(row, col)], or, when source is exactly a
 // numpy.ndarray / numpy.memmap of that shape, straight from its buffer: object
 // cells are the objects item access would return, numeric cells convert as
-// float() of the returned scalar would.
+// float() of the returned scalar would. Numeric columns of such an array are
+// left in its buffer and converted by the column stage, so the source (or the
+// column array) must be kept alive until that stage is done.
 void read_cells(PyObject* source, std::size_t rows, std::size_t cols, TableCells& cells);
 
 // Whether `column` is a plain 1-D ndarray of `rows` cells whose dtype

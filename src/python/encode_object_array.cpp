@@ -52,19 +52,22 @@ std::size_t checked_cell_count(Shape shape) {
 }
 
 // A frame's cells are those of its "values"; a plain pandas frame gives the
-// same cells column by column without building that 2-D array.
-void read_frame_cells(PyObject* frame, Shape shape, TableCells& cells) {
+// same cells column by column without building that 2-D array. Returns the
+// arrays read, which must live until the column stage is done.
+std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cells) {
     if (auto columns = plain_frame_columns(frame, shape.rows, shape.cols)) {
         for (std::size_t col = 0; col < shape.cols; ++col) {
             read_column((*columns)[col].get(), shape.rows, col, cells);
         }
-        return;
+        return std::move(*columns);
     }
     Ref name = make_str("values");
     PyObject* values = PyObject_GetAttr(frame, name.get());
     if (values == nullptr) panic_from("could not read the DataFrame's values", PyErr::fetch());
-    Ref owned = Ref::steal(values);
+    std::vector<Ref> read;
+    read.push_back(Ref::steal(values));
     read_cells(values, shape.rows, shape.cols, cells);
+    return read;
 }
 
 }  // namespace
@@ -78,8 +81,9 @@ EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
     info->code_to_label.reserve(shape.cols);
 
     TableCells cells(shape.rows, shape.cols);
+    std::vector<Ref> sources;  // what the cells were read from, kept to the end of the column stage
     if (kind.is_dataframe()) {
-        read_frame_cells(obj, shape, cells);
+        sources = read_frame_cells(obj, shape, cells);
     } else {
         read_cells(obj, shape.rows, shape.cols, cells);
     }

@@ -1,0 +1,58 @@
+// The parallel stage: every cell of the row-major matrix written once, from
+// numbers, strided numeric columns and label codes alike.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "column_stage.hpp"
+
+namespace tarnix {
+namespace {
+
+double load_int32(const char* cell, bool swapped) {
+    std::uint32_t bits;
+    std::memcpy(&bits, cell, sizeof bits);
+    if (swapped) bits = __builtin_bswap32(bits);
+    return static_cast<double>(std::bit_cast<std::int32_t>(bits));
+}
+
+TEST(ColumnStage, WritesEveryKindOfColumn) {
+    const std::size_t rows = 70'000;  // long enough for the parallel label path
+    // Column 1 lies in a 2-column int32 table (stride 8 bytes), byte-swapped.
+    std::vector<std::uint32_t> table(rows * 2);
+    for (std::size_t r = 0; r < rows; ++r) {
+        table[2 * r + 1] = __builtin_bswap32(static_cast<std::uint32_t>(-static_cast<std::int32_t>(r)));
+    }
+    TableCells cells(rows, 3);
+    for (std::size_t r = 0; r < rows; ++r) cells.add_number(0, r * 0.5);
+    cells.set_strided(1, StridedNumbers{reinterpret_cast<const char*>(table.data() + 1), 8, load_int32, true});
+    cells.turn_to_text(2);
+    for (std::size_t r = 0; r < rows; ++r) cells.add_label(2, r % 3 == 0 ? "nan" : "k" + std::to_string(r % 7));
+
+    std::vector<double> matrix(rows * 3, -1.0);
+    std::vector<ColumnResult> results = run_column_stage(cells, SendPtr(matrix.data()));
+
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].col, 2u);
+    for (std::size_t r = 0; r < rows; ++r) {
+        ASSERT_EQ(matrix[r * 3], r * 0.5) << r;
+        ASSERT_EQ(matrix[r * 3 + 1], -static_cast<double>(r)) << r;
+        const double code = matrix[r * 3 + 2];
+        if (r % 3 == 0) {
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(code), 0x7FF8000000000000u) << r;
+        } else {
+            // labels k0..k6 in byte order are their digits' order
+            ASSERT_EQ(code, static_cast<double>(r % 7)) << r;
+        }
+    }
+    EXPECT_EQ(results[0].code_map.size(), 7u);
+    EXPECT_EQ(results[0].label_map.size(), 8u);  // k0..k6 and "nan"
+}
+
+}  // namespace
+}  // namespace tarnix
