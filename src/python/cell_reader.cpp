@@ -103,6 +103,11 @@ NumberLoader number_loader(int type_num) {
     }
 }
 
+// Object and numeric arrays are read from the buffer; other dtypes by item access.
+bool readable_dtype(PyArrayObject* array) {
+    return PyArray_TYPE(array) == NPY_OBJECT || number_loader(PyArray_TYPE(array)) != nullptr;
+}
+
 Ref cell_by_item_access(PyObject* source, PyObject* key) {
     PyObject* cell = PyObject_GetItem(source, key);
     if (cell == nullptr) panic_from("could not read a cell of the input", PyErr::fetch());
@@ -165,22 +170,16 @@ void read_number_column(PyArrayObject* array, NumberLoader loader, std::size_t c
                                            static_cast<bool>(PyArray_ISBYTESWAPPED(array))});
 }
 
-// Column `col` of a plain array straight from its buffer; false when its dtype
-// is one left to item access. `resume(row)` takes over from a row on when a
-// cell changed the array under the reader.
+// Column `col` of a plain array of a readable dtype, straight from its
+// buffer. `resume(row)` takes over from a row on when a cell changed the array
+// under the reader.
 template <class Resume>
-bool read_plain_column(PyArrayObject* array, std::size_t col, std::size_t rows, std::size_t into,
+void read_plain_column(PyArrayObject* array, std::size_t col, std::size_t rows, std::size_t into,
                        TableCells& cells, Resume&& resume) {
-    const int type_num = PyArray_TYPE(array);
-    if (type_num == NPY_OBJECT) {
-        if (auto stopped = read_object_column(array, col, rows, into, cells)) resume(*stopped);
-        return true;
+    if (PyArray_TYPE(array) != NPY_OBJECT) {
+        return read_number_column(array, number_loader(PyArray_TYPE(array)), col, into, cells);
     }
-    if (NumberLoader loader = number_loader(type_num)) {
-        read_number_column(array, loader, col, into, cells);
-        return true;
-    }
-    return false;
+    if (auto stopped = read_object_column(array, col, rows, into, cells)) resume(*stopped);
 }
 
 }  // namespace
@@ -188,7 +187,7 @@ bool read_plain_column(PyArrayObject* array, std::size_t col, std::size_t rows, 
 void read_cells(PyObject* source, std::size_t rows, std::size_t cols, TableCells& cells) {
     if (rows == 0 || cols == 0) return;
     PyArrayObject* array = plain_array(source, rows, cols);
-    if (array == nullptr || (PyArray_TYPE(array) != NPY_OBJECT && !number_loader(PyArray_TYPE(array)))) {
+    if (array == nullptr || !readable_dtype(array)) {
         return read_by_item_access(source, rows, cols, cells);
     }
     for (std::size_t col = 0; col < cols; ++col) {
@@ -206,7 +205,7 @@ bool readable_column(PyObject* column, std::size_t rows) {
     if (Py_TYPE(column) != &PyArray_Type) return false;
     auto* array = reinterpret_cast<PyArrayObject*>(column);
     return PyArray_NDIM(array) == 1 && static_cast<std::size_t>(PyArray_DIMS(array)[0]) == rows &&
-           (PyArray_TYPE(array) == NPY_OBJECT || number_loader(PyArray_TYPE(array)) != nullptr);
+           readable_dtype(array);
 }
 
 void read_column(PyObject* column, std::size_t rows, std::size_t into, TableCells& cells) {

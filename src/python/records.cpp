@@ -40,25 +40,35 @@ DoubleBuffer DoubleBuffer::uninitialized(std::size_t count) {
     return buffer;
 }
 
+namespace {
+
+// Whether an outer x inner matrix with these strides (in elements) lies in
+// memory as one row-major block. An axis of length 1 may carry any stride.
+bool lies_row_major(std::size_t outer, std::size_t inner, std::ptrdiff_t outer_stride,
+                    std::ptrdiff_t inner_stride) noexcept {
+    return outer == 0 || inner == 0 ||
+           ((inner == 1 || inner_stride == 1) &&
+            (outer == 1 || outer_stride == static_cast<std::ptrdiff_t>(inner)));
+}
+
+std::ptrdiff_t length(std::ptrdiff_t stride) noexcept { return stride < 0 ? -stride : stride; }
+
+}  // namespace
+
 bool Matrix::is_row_major_block() const noexcept {
-    return rows == 0 || cols == 0 ||
-           ((cols == 1 || col_stride == 1) && (rows == 1 || row_stride == static_cast<std::ptrdiff_t>(cols)));
+    return lies_row_major(rows, cols, row_stride, col_stride);
 }
 
 bool Matrix::is_column_major_block() const noexcept {
-    return rows == 0 || cols == 0 ||
-           ((rows == 1 || row_stride == 1) && (cols == 1 || col_stride == static_cast<std::ptrdiff_t>(rows)));
+    return lies_row_major(cols, rows, col_stride, row_stride);
 }
 
 void Matrix::make_owned() {
     if (data.owned()) return;
     const std::size_t count = rows * cols;
-    const auto length = [](std::ptrdiff_t stride) { return stride < 0 ? -stride : stride; };
-    const auto r = static_cast<std::ptrdiff_t>(rows);
-    const auto c = static_cast<std::ptrdiff_t>(cols);
-    const bool row_block = (cols == 1 || length(col_stride) == 1) && (rows == 1 || length(row_stride) == c);
-    const bool column_block = (rows == 1 || length(row_stride) == 1) && (cols == 1 || length(col_stride) == r);
-    const bool block = count > 0 && (row_block || column_block);
+    // A block with reversed axes is still one block.
+    const bool block = count > 0 && (lies_row_major(rows, cols, length(row_stride), length(col_stride)) ||
+                                     lies_row_major(cols, rows, length(col_stride), length(row_stride)));
     DoubleBuffer copy = DoubleBuffer::uninitialized(count);
     if (block) {
         // The lowest address of a block is the start of its data.

@@ -5,6 +5,7 @@ A wrapper named "ndarray" (or "DataFrame") forwards only `shape`, item access, `
 """
 
 import gc
+import sys
 import tempfile
 
 import numpy as np
@@ -234,3 +235,16 @@ def frames(draw):
 @given(real=frames())
 def test_random_frames(real):
     compare(real, DataFrame(real))
+
+
+def test_frame_read_by_columns_falls_back_to_values_when_pandas_fails(monkeypatch):
+    real = tall(FRAMES["plain"]())
+    expected = fingerprint(tarnix.Encoder().encode(real))
+
+    def fail(self):
+        raise RuntimeError("iloc unavailable")
+
+    monkeypatch.setattr(pd.DataFrame, "iloc", property(fail))
+    before = sys.getrefcount(real)
+    assert fingerprint(tarnix.Encoder().encode(real)) == expected
+    assert sys.getrefcount(real) == before
