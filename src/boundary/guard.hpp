@@ -1,7 +1,12 @@
 // The boundary guard around every callable the interpreter calls: pending
 // errors are raised, fatal internal errors become PanicException, and no C++
-// exception ever crosses into the interpreter.
+// exception ever crosses into the interpreter. The one thing let through is
+// the forced unwind that ends a thread (the interpreter ends daemon threads
+// that way at exit): it must run to the thread's end, so nothing here is
+// noexcept and it is rethrown wherever it is caught.
 #pragma once
+
+#include <cxxabi.h>
 
 #include <exception>
 #include <new>
@@ -15,7 +20,7 @@ namespace tarnix {
 inline constexpr const char* kGenericPanicMessage = "a fatal error occurred in native code";
 
 // Raises the PanicException for whatever fatal error is in flight.
-inline void raise_current_fatal_error() noexcept {
+inline void raise_current_fatal_error() {
     try {
         throw;
     } catch (const Panic& panic) {
@@ -30,11 +35,13 @@ inline void raise_current_fatal_error() noexcept {
 // For callables returning an object: a new reference, or NULL with an
 // exception raised.
 template <class Body>
-PyObject* guard(Body&& body) noexcept {
+PyObject* guard(Body&& body) {
     try {
         Result<Ref> result = body();
         if (result) return std::move(result).value().release();
         std::move(result).error().restore();
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         raise_current_fatal_error();
     }
@@ -43,11 +50,13 @@ PyObject* guard(Body&& body) noexcept {
 
 // For the module execution slot: 0, or -1 with an exception raised.
 template <class Body>
-int guard_status(Body&& body) noexcept {
+int guard_status(Body&& body) {
     try {
         Status status = body();
         if (status) return 0;
         std::move(status).error().restore();
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         raise_current_fatal_error();
     }
@@ -56,9 +65,11 @@ int guard_status(Body&& body) noexcept {
 
 // For deallocation, which cannot fail: nothing is raised.
 template <class Body>
-void guard_silent(Body&& body) noexcept {
+void guard_silent(Body&& body) {
     try {
         body();
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
     }
 }

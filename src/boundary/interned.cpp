@@ -1,7 +1,5 @@
 #include "boundary/interned.hpp"
 
-#include <mutex>
-
 #include "boundary/once.hpp"
 #include "boundary/ref.hpp"
 
@@ -11,7 +9,7 @@ namespace {
 
 struct Name {
     const char* text;
-    std::once_flag made;
+    Once made;
     PyObject* object = nullptr;
 
     PyObject* get() {

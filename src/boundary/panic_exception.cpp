@@ -1,7 +1,6 @@
 #include "boundary/panic_exception.hpp"
 
 #include <atomic>
-#include <mutex>
 
 #include "boundary/once.hpp"
 
@@ -15,7 +14,7 @@ constexpr const char* kDoc =
     "Like SystemExit, this exception derives from BaseException, so it typically\n"
     "propagates all the way through the stack and makes the interpreter exit.";
 
-std::once_flag made;
+Once made;
 std::atomic<PyObject*> type_cell{nullptr};
 
 }  // namespace
@@ -32,7 +31,7 @@ PyObject* panic_exception_type() {
 
 PyObject* panic_exception_type_if_made() noexcept { return type_cell.load(); }
 
-void raise_panic_exception(const std::string& message) noexcept {
+void raise_panic_exception(const std::string& message) {
     PyObject* type = panic_exception_type();
     PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
                                           "replace");

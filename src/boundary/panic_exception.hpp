@@ -16,6 +16,6 @@ PyObject* panic_exception_type();
 PyObject* panic_exception_type_if_made() noexcept;
 
 // Raises a new PanicException whose only argument is `message`.
-void raise_panic_exception(const std::string& message) noexcept;
+void raise_panic_exception(const std::string& message);
 
 }  // namespace tarnix

@@ -1,5 +1,7 @@
 // Ref: owns one strong reference to a Python object and releases it on every
-// path out of its scope.
+// path out of its scope, as long as the thread is attached to the interpreter.
+// A thread the interpreter ends at exit (a daemon thread, unwound without a
+// thread state) leaves its references to the dying process.
 #pragma once
 
 #include <source_location>
@@ -25,7 +27,9 @@ public:
     }
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
-    ~Ref() { Py_XDECREF(object_); }
+    ~Ref() {
+        if (object_ != nullptr && PyThreadState_GetUnchecked() != nullptr) Py_DECREF(object_);
+    }
 
     PyObject* get() const noexcept { return object_; }
     PyObject* release() noexcept { return std::exchange(object_, nullptr); }

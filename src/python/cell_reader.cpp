@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <optional>
 
 #include "boundary/error.hpp"
@@ -18,7 +17,7 @@ namespace {
 
 // numpy.memmap, looked up once (NumPy is imported by then).
 PyTypeObject* memmap_type() {
-    static std::once_flag looked_up;
+    static Once looked_up;
     static PyObject* type = nullptr;
     call_once_detached(looked_up, [] {
         auto numpy = import_module("numpy");

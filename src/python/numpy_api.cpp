@@ -1,15 +1,13 @@
 #define TARNIX_NUMPY_API_OWNER
 #include "python/numpy_api.hpp"
 
-#include <mutex>
-
 #include "boundary/error.hpp"
 #include "boundary/once.hpp"
 
 namespace tarnix::numpy {
 
 namespace {
-std::once_flag imported;
+Once imported;
 }  // namespace
 
 void ensure_api() {
