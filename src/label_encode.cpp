@@ -61,7 +61,7 @@ Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
 
     std::vector<std::uint64_t> hashes(n);
     pool::for_each_block(n, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t row = begin; row < end; ++row) hashes[row] = SeededHash{}(column[row]);
+        for (std::size_t row = begin; row < end; ++row) hashes[row] = hash64(column[row]);
     });
     auto bucket_of = [&](std::size_t row) { return hashes[row] >> (64 - kBucketBits); };
 

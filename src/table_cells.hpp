@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -11,7 +12,7 @@
 namespace tarnix {
 
 // A numeric column left where it lies: its cells are converted when the
-// matrix is written. The memory must stay valid and unchanged until then.
+// matrix is written, unless settle() copies them first.
 struct StridedNumbers {
     const char* first = nullptr;  // the column's first cell
     std::ptrdiff_t stride = 0;    // bytes from one row to the next
@@ -23,39 +24,76 @@ struct StridedNumbers {
     }
 };
 
+// Nothing is sized by the table's claimed shape: columns come into being as
+// their cells arrive, and room for a column's cells is reserved only up to a
+// modest count unless the row count was proven.
 class TableCells {
 public:
-    TableCells(std::size_t rows, std::size_t cols);
+    TableCells(std::size_t rows, std::size_t cols) : rows_(rows), cols_(cols) {}
 
     std::size_t rows() const noexcept { return rows_; }
-    std::size_t cols() const noexcept { return is_string_.size(); }
+    std::size_t cols() const noexcept { return cols_; }
 
-    // Cells of a column arrive in row order.
+    // The rows come from memory that holds them all (an array's own buffer).
+    void trust_row_count() noexcept { rows_proven_ = true; }
+
+    // Cells of a column arrive in row order, the columns in ascending order.
     void add_number(std::size_t col, double value) {
-        auto& numbers = numbers_[col];
-        if (numbers.capacity() == 0) numbers.reserve(rows_);
+        auto& numbers = column(col).numbers;
+        if (numbers.capacity() == 0) numbers.reserve(reserved_rows());
         numbers.push_back(value);
     }
-    void add_label(std::size_t col, std::string_view label) { labels_[col].push_back(label); }
-    // The whole of a numeric column, read later (see StridedNumbers).
-    void set_strided(std::size_t col, StridedNumbers numbers) { strided_[col] = numbers; }
+    void add_label(std::size_t col, std::string_view label) { column(col).labels.push_back(label); }
+    // The whole of a numeric column, read later (see StridedNumbers). The
+    // memory must stay valid until the matrix is written.
+    void set_strided(std::size_t col, StridedNumbers numbers) {
+        column(col).strided = numbers;
+        unsettled_.push_back(col);
+    }
+    // Numeric columns left where they lie are copied now: code that could
+    // change them is about to run, and a cell's value is the one it had when
+    // it was read.
+    void settle() {
+        if (!unsettled_.empty()) settle_all();
+    }
 
     // The column holds text from now on: the numbers read so far become
     // labels (rendered positionally).
     void turn_to_text(std::size_t col);
 
-    bool is_string(std::size_t col) const { return is_string_[col] != 0; }
+    bool is_string(std::size_t col) const { return col < columns_.size() && columns_[col].is_string; }
     // A numeric column's cells are numbers(col), or strided(col) when its load is set.
-    const std::vector<double>& numbers(std::size_t col) const { return numbers_[col]; }
-    const StridedNumbers& strided(std::size_t col) const { return strided_[col]; }
-    const LabelColumn& labels(std::size_t col) const { return labels_[col]; }
+    const std::vector<double>& numbers(std::size_t col) const { return columns_.at(col).numbers; }
+    const StridedNumbers& strided(std::size_t col) const { return columns_.at(col).strided; }
+    const LabelColumn& labels(std::size_t col) const { return columns_.at(col).labels; }
+
+    // A buffer of the call for text that has to be converted before it is added.
+    std::string& scratch() noexcept { return scratch_; }
 
 private:
+    struct Column {
+        bool is_string = false;
+        std::vector<double> numbers;
+        StridedNumbers strided;
+        LabelColumn labels;
+    };
+
+    Column& column(std::size_t col) {
+        while (columns_.size() <= col) columns_.emplace_back();
+        return columns_[col];
+    }
+    std::size_t reserved_rows() const noexcept {
+        constexpr std::size_t kUnprovenRows = std::size_t{1} << 16;
+        return rows_proven_ || rows_ < kUnprovenRows ? rows_ : kUnprovenRows;
+    }
+    void settle_all();
+
     std::size_t rows_;
-    std::vector<char> is_string_;
-    std::vector<std::vector<double>> numbers_;
-    std::vector<StridedNumbers> strided_;
-    std::vector<LabelColumn> labels_;
+    std::size_t cols_;
+    bool rows_proven_ = false;
+    std::vector<Column> columns_;
+    std::vector<std::size_t> unsettled_;
+    std::string scratch_;
 };
 
 }  // namespace tarnix

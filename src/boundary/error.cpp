@@ -157,11 +157,17 @@ PyErr cast_error(PyObject* object, std::string_view target) {
                                             "' object is not an instance of '" + target_name + "'");
 }
 
-void panic_from(std::string_view context, const PyErr& cause, std::source_location where) {
+void panic_from(std::string_view context, PyErr cause, std::source_location where) {
+    if (!cause.is_ordinary()) throw RaisedToCaller{std::move(cause)};
     std::string message(context);
     message += ": ";
     message += cause.describe();
     panic(std::move(message), where);
+}
+
+PyErr pass_on_unless_ordinary(PyErr error) {
+    if (!error.is_ordinary()) throw RaisedToCaller{std::move(error)};
+    return error;
 }
 
 Result<Ref> checked(PyObject* result) {

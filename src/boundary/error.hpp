@@ -41,6 +41,9 @@ public:
     std::string describe() const;
     // Type test without materialising a lazy error.
     bool matches(PyObject* type) const;
+    // An Exception subclass: a failure a step may take as an answer ("not a
+    // number"). Anything else (KeyboardInterrupt, SystemExit...) never is.
+    bool is_ordinary() const { return matches(PyExc_Exception); }
 
 private:
     PyErr() = default;
@@ -55,9 +58,22 @@ private:
 PyErr cast_error(PyObject* object, PyTypeObject* target);
 PyErr cast_error(PyObject* object, std::string_view target_name);
 
+// An exception that is not an Exception subclass (KeyboardInterrupt,
+// SystemExit...), raised by Python code a call ran where the call has no
+// error result: thrown to the call boundary, which raises it unchanged.
+struct RaisedToCaller {
+    PyErr error;
+};
+
 // Fatal internal error caused by a Python exception: "{context}: {description}".
-[[noreturn]] void panic_from(std::string_view context, const PyErr& cause,
+// A cause that is not an ordinary exception is never made fatal: it is thrown
+// on as RaisedToCaller.
+[[noreturn]] void panic_from(std::string_view context, PyErr cause,
                              std::source_location where = std::source_location::current());
+
+// Hands an error that is not ordinary on to the caller; an ordinary one is
+// the caller's to handle and comes back.
+PyErr pass_on_unless_ordinary(PyErr error);
 
 // --- Result<T>: a value or a pending error -------------------------------
 

@@ -40,6 +40,8 @@ PyObject* guard(Body&& body) {
         Result<Ref> result = body();
         if (result) return std::move(result).value().release();
         std::move(result).error().restore();
+    } catch (RaisedToCaller& raised) {
+        std::move(raised.error).restore();
     } catch (abi::__forced_unwind&) {
         throw;
     } catch (...) {
@@ -55,6 +57,8 @@ int guard_status(Body&& body) {
         Status status = body();
         if (status) return 0;
         std::move(status).error().restore();
+    } catch (RaisedToCaller& raised) {
+        std::move(raised.error).restore();
     } catch (abi::__forced_unwind&) {
         throw;
     } catch (...) {

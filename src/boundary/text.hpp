@@ -10,12 +10,23 @@
 
 namespace tarnix {
 
-// The UTF-8 form the interpreter keeps for a str; nothing (and no exception
-// left set) when the string holds surrogates. Valid while `str` lives.
+// The UTF-8 form the interpreter keeps for a str (made and cached inside the
+// str on first use); nothing (and no exception left set) when the string holds
+// surrogates. Valid while `str` lives. For names and keywords, never for the
+// cells of a table: those are only read.
 std::optional<std::string_view> utf8_view(PyObject* str) noexcept;
 
-// Like utf8_view, but never fails: surrogates are encoded with
-// "surrogatepass" and each invalid byte sequence read back as U+FFFD.
+// The text of an ASCII str as it lies in the object, or nothing for any other
+// str. Valid while `str` lives and is unchanged.
+std::optional<std::string_view> ascii_view(PyObject* str) noexcept;
+
+// Appends the UTF-8 of `str` to `out`, read from the string's own storage:
+// nothing is left in the object. Surrogate code points cannot be UTF-8; each
+// becomes three U+FFFD, as encoding with "surrogatepass" and decoding with
+// "replace" gives. Returns whether the text held none.
+bool append_utf8(PyObject* str, std::string& out);
+
+// The UTF-8 of `str`, surrogates replaced as append_utf8 does.
 std::string utf8_lossy(PyObject* str);
 
 // str(object) as lossy UTF-8, or nothing when str() raises (left pending).

@@ -189,6 +189,7 @@ void read_cells(PyObject* source, std::size_t rows, std::size_t cols, TableCells
     if (array == nullptr || !readable_dtype(array)) {
         return read_by_item_access(source, rows, cols, cells);
     }
+    cells.trust_row_count();
     for (std::size_t col = 0; col < cols; ++col) {
         bool switched = false;
         read_plain_column(array, col, rows, col, cells, [&](std::size_t row) {
@@ -209,6 +210,7 @@ bool readable_column(PyObject* column, std::size_t rows) {
 
 void read_column(PyObject* column, std::size_t rows, std::size_t into, TableCells& cells) {
     auto* array = reinterpret_cast<PyArrayObject*>(column);
+    cells.trust_row_count();
     read_plain_column(array, 0, rows, into, cells, [&](std::size_t from) {
         for (std::size_t row = from; row < rows; ++row) {
             Ref key = own(PyLong_FromSize_t(row));

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "boundary/compat.hpp"
+#include "boundary/fatal.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
 #include "python/encode_object_array.hpp"
@@ -58,13 +59,15 @@ Status for_each_item(PyObject* sequence, Take&& take) {
 }
 
 // The reported length, as a capacity hint only: an object may report any
-// length, so no more than a modest amount is reserved up front.
-std::size_t length_hint(PyObject* sequence) {
+// length, so no more than a modest amount is reserved up front. A failing
+// length counts as 0, unless it is not an ordinary exception.
+Result<std::size_t> length_hint(PyObject* sequence) {
     constexpr Py_ssize_t kMostReserved = 1 << 16;
     Py_ssize_t length = PyObject_Size(sequence);
     if (length < 0) {
-        PyErr_Clear();
-        return 0;
+        PyErr error = PyErr::fetch();
+        if (!error.is_ordinary()) return error;
+        return std::size_t{0};
     }
     return static_cast<std::size_t>(std::min(length, kMostReserved));
 }
@@ -75,14 +78,15 @@ Result<std::vector<std::string>> names_as_strings(PyObject* labels) {
         return cast_error(labels, "Sequence");
     }
     std::vector<std::string> names;
-    names.reserve(length_hint(labels));
+    TRY_ASSIGN(const std::size_t hint, length_hint(labels));
+    names.reserve(hint);
     TRY(for_each_item(labels, [&](PyObject* item) -> Status {
         if (!PyUnicode_Check(item)) return cast_error(item, &PyUnicode_Type);
-        Py_ssize_t size = 0;
-        const char* text = PyUnicode_AsUTF8AndSize(item, &size);
-        if (text == nullptr) return PyErr::fetch();
-        names.emplace_back(text, static_cast<std::size_t>(size));
-        return success();
+        std::string& name = names.emplace_back();
+        if (append_utf8(item, name)) return success();
+        // Surrogates: the interpreter's own conversion raises for them.
+        if (PyUnicode_AsUTF8AndSize(item, nullptr) == nullptr) return PyErr::fetch();
+        panic("a str with surrogates converted to UTF-8");
     }));
     return names;
 }
@@ -94,7 +98,8 @@ Result<std::vector<std::string>> names_as_integers(PyObject* labels) {
         return cast_error(list.get(), "Sequence");
     }
     std::vector<std::string> names;
-    names.reserve(length_hint(list.get()));
+    TRY_ASSIGN(const std::size_t hint, length_hint(list.get()));
+    names.reserve(hint);
     TRY(for_each_item(list.get(), [&](PyObject* item) -> Status {
         long long value = PyLong_AsLongLong(item);
         if (value == -1 && PyErr_Occurred()) return PyErr::fetch();
@@ -106,7 +111,9 @@ Result<std::vector<std::string>> names_as_integers(PyObject* labels) {
 
 Result<std::vector<std::string>> column_names(PyObject* frame) {
     TRY_ASSIGN(Ref labels, get_attr(frame, "columns"));
-    if (auto names = names_as_strings(labels.get())) return std::move(names).value();
+    auto names = names_as_strings(labels.get());
+    if (names) return std::move(names).value();
+    if (!names.error().is_ordinary()) return std::move(names).error();
     return names_as_integers(labels.get());
 }
 

@@ -144,4 +144,78 @@ Status decode_frame(PyObject* frame, PyObject* pandas, const Matrix& matrix, con
     return success();
 }
 
+namespace {
+
+// A (count x rows) array whose row i is filled by fill(i, row pointer).
+template <class Fill>
+Ref block_array(std::size_t count, std::size_t rows, int type, Fill&& fill) {
+    npy_intp dims[2] = {static_cast<npy_intp>(count), static_cast<npy_intp>(rows)};
+    Ref block = own(PyArray_SimpleNew(2, dims, type));
+    char* data = static_cast<char*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(block.get())));
+    const npy_intp row_bytes = PyArray_STRIDES(reinterpret_cast<PyArrayObject*>(block.get()))[0];
+    for (std::size_t i = 0; i < count; ++i) fill(i, data + static_cast<npy_intp>(i) * row_bytes);
+    return block;
+}
+
+}  // namespace
+
+Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& matrix, PyObject* names,
+                                              const EncodingInfo& record) {
+    Result<Ref> internals = checked(PyImport_ImportModule("pandas.api.internals"));
+    if (!internals) {
+        if (!internals.error().is_ordinary()) return std::move(internals).error();
+        return std::optional<Ref>();
+    }
+    Result<Ref> create = get_attr(internals.value().get(), "create_dataframe_from_blocks");
+    if (!create) {
+        if (!create.error().is_ordinary()) return std::move(create).error();
+        return std::optional<Ref>();
+    }
+    numpy::ensure_api();
+    const std::size_t rows = matrix.rows;
+    std::vector<char> is_text(matrix.cols, 0);
+    for (std::size_t col : record.string_columns) is_text[col] = 1;
+    std::vector<std::size_t> float_columns, text_columns;
+    for (std::size_t col = 0; col < matrix.cols; ++col) (is_text[col] ? text_columns : float_columns).push_back(col);
+
+    Ref blocks = own(PyList_New(0));
+    auto add_block = [&](Ref block, const std::vector<std::size_t>& columns) {
+        npy_intp length = static_cast<npy_intp>(columns.size());
+        Ref placement = own(PyArray_SimpleNew(1, &length, NPY_INTP));
+        auto* at = static_cast<npy_intp*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(placement.get())));
+        for (std::size_t i = 0; i < columns.size(); ++i) at[i] = static_cast<npy_intp>(columns[i]);
+        Ref pair = own(PyTuple_Pack(2, block.get(), placement.get()));
+        if (PyList_Append(blocks.get(), pair.get()) < 0) panic_from("could not list a block", PyErr::fetch());
+    };
+    if (!float_columns.empty()) {
+        add_block(block_array(float_columns.size(), rows, NPY_DOUBLE,
+                              [&](std::size_t i, char* at) {
+                                  auto* out = reinterpret_cast<double*>(at);
+                                  for (std::size_t row = 0; row < rows; ++row) out[row] = matrix.at(row, float_columns[i]);
+                              }),
+                  float_columns);
+    }
+    add_block(block_array(text_columns.size(), rows, NPY_OBJECT,
+                          [&](std::size_t i, char* at) {
+                              auto* slots = reinterpret_cast<PyObject**>(at);
+                              ColumnTexts texts(code_map(record, text_columns[i]), Py_None);
+                              for (std::size_t row = 0; row < rows; ++row) {
+                                  PyObject* previous = slots[row];
+                                  slots[row] = texts.text(matrix.at(row, text_columns[i]));
+                                  Py_XDECREF(previous);
+                              }
+                          }),
+              text_columns);
+
+    TRY_ASSIGN(Ref range_class, get_attr(pandas, "RangeIndex"));
+    Ref length = own(PyLong_FromSize_t(rows));
+    TRY_ASSIGN(Ref index, checked(PyObject_CallOneArg(range_class.get(), length.get())));
+    TRY_ASSIGN(Ref index_class, get_attr(pandas, "Index"));
+    TRY_ASSIGN(Ref columns, checked(PyObject_CallOneArg(index_class.get(), names)));
+    PyObject* args[] = {nullptr, blocks.get(), index.get(), columns.get()};
+    TRY_ASSIGN(Ref frame, checked(PyObject_Vectorcall(create.value().get(), args + 1,
+                                                      3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr)));
+    return std::optional<Ref>(std::move(frame));
+}
+
 }  // namespace tarnix

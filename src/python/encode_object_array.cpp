@@ -32,9 +32,9 @@ std::size_t shape_dimension(PyObject* shape, Py_ssize_t axis) {
 
 Shape read_shape(PyObject* obj) {
     Ref name = make_str("shape");
-    PyObject* shape = PyObject_GetAttr(obj, name.get());
-    if (shape == nullptr) panic_from("could not read the input's shape", PyErr::fetch());
-    Ref owned = Ref::steal(shape);
+    Ref owned = Ref::steal(PyObject_GetAttr(obj, name.get()));
+    if (!owned) panic_from("could not read the input's shape", PyErr::fetch());
+    PyObject* shape = owned.get();
     if (!PyTuple_Check(shape) || PyTuple_GET_SIZE(shape) != 2) {
         panic("the input's shape is not a pair (rows, columns)");
     }
@@ -51,6 +51,13 @@ std::size_t checked_cell_count(Shape shape) {
     return cells;
 }
 
+Ref frame_values(PyObject* frame) {
+    Ref name = make_str("values");
+    Ref values = Ref::steal(PyObject_GetAttr(frame, name.get()));
+    if (!values) panic_from("could not read the DataFrame's values", PyErr::fetch());
+    return values;
+}
+
 // A frame's cells are those of its "values"; a plain pandas frame gives the
 // same cells column by column without building that 2-D array. Returns the
 // arrays read, which must live until the column stage is done.
@@ -61,12 +68,9 @@ std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cell
         }
         return std::move(*columns);
     }
-    Ref name = make_str("values");
-    PyObject* values = PyObject_GetAttr(frame, name.get());
-    if (values == nullptr) panic_from("could not read the DataFrame's values", PyErr::fetch());
     std::vector<Ref> read;
-    read.push_back(Ref::steal(values));
-    read_cells(values, shape.rows, shape.cols, cells);
+    read.push_back(frame_values(frame));
+    read_cells(read.back().get(), shape.rows, shape.cols, cells);
     return read;
 }
 
@@ -74,12 +78,17 @@ std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cell
 
 EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
     const Shape shape = read_shape(obj);
-    DoubleBuffer buffer = DoubleBuffer::zeroed(checked_cell_count(shape));
-
+    const std::size_t count = checked_cell_count(shape);
     auto info = std::make_unique<EncodingInfo>();
-    info->label_to_code.reserve(shape.cols);
-    info->code_to_label.reserve(shape.cols);
+    // No cell to read: nothing can be text, and nothing is sized by the
+    // other dimension, however large it claims to be.
+    if (count == 0) {
+        if (kind.is_dataframe()) frame_values(obj);
+        return EncodedTable{Matrix::row_major(DoubleBuffer(), shape.rows, shape.cols), std::move(info)};
+    }
 
+    // Every cell is read before the matrix is allocated: a shape that claims
+    // more than the input holds ends at the first cell that is not there.
     TableCells cells(shape.rows, shape.cols);
     std::vector<Ref> sources;  // what the cells were read from, kept to the end of the column stage
     if (kind.is_dataframe()) {
@@ -88,14 +97,16 @@ EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
         read_cells(obj, shape.rows, shape.cols, cells);
     }
 
-    for (ColumnResult& result : run_column_stage(cells, SendPtr(buffer.data()))) {
+    DoubleBuffer buffer = DoubleBuffer::zeroed(count);
+    std::vector<ColumnResult> results = run_column_stage(cells, SendPtr(buffer.data()));
+    info->label_to_code.reserve(results.size());
+    info->code_to_label.reserve(results.size());
+    for (ColumnResult& result : results) {
         bool fresh = info->label_to_code.emplace(result.col, std::move(result.label_map)).second &&
                      info->code_to_label.emplace(result.col, std::move(result.code_map)).second;
         if (!fresh) panic("a column was encoded twice");
     }
-    for (std::size_t col = 0; col < shape.cols; ++col) {
-        if (cells.is_string(col)) info->string_columns.push_back(col);
-    }
+    for (const ColumnResult& result : results) info->string_columns.push_back(result.col);
     return EncodedTable{Matrix::row_major(std::move(buffer), shape.rows, shape.cols), std::move(info)};
 }
 

@@ -29,6 +29,18 @@ struct SeededHash {
     }
 };
 
+// A 64-bit hash of a label on every platform, for code that takes bits of
+// it (a size_t is 32 bits on 32-bit targets).
+inline std::uint64_t hash64(std::string_view s) noexcept {
+    const std::uint64_t first = SeededHash{}(s);
+    if constexpr (sizeof(std::size_t) >= sizeof(std::uint64_t)) {
+        return first;
+    } else {
+        const std::uint64_t second = absl::HashOf(~hash_seed(), absl::string_view(s.data(), s.size()));
+        return (first << 32) | (second & 0xFFFFFFFFu);
+    }
+}
+
 struct StringEq {
     using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }

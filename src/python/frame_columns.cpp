@@ -11,19 +11,28 @@ namespace tarnix {
 
 namespace {
 
+// The value of a probing call, or nothing when it failed with an ordinary
+// exception (the frame is then read another way).
+template <class T>
+std::optional<T> probe(Result<T> result) {
+    if (result) return std::move(result).value();
+    pass_on_unless_ordinary(std::move(result).error());
+    return std::nullopt;
+}
+
 bool is_exact_pandas_frame(PyObject* frame) {
     Ref name = make_str("pandas");
     PyObject* pandas = PyImport_GetModule(name.get());  // NULL when pandas was never imported
     if (pandas == nullptr) return false;
     Ref owned = Ref::steal(pandas);
-    auto frame_type = get_attr(pandas, "DataFrame");
-    return frame_type && reinterpret_cast<PyObject*>(Py_TYPE(frame)) == frame_type.value().get();
+    auto frame_type = probe(get_attr(pandas, "DataFrame"));
+    return frame_type && reinterpret_cast<PyObject*>(Py_TYPE(frame)) == frame_type->get();
 }
 
 std::optional<std::string> text_attr(PyObject* object, std::string_view name) {
-    auto value = get_attr(object, name);
-    if (!value || !PyUnicode_Check(value.value().get())) return std::nullopt;
-    auto view = utf8_view(value.value().get());
+    auto value = probe(get_attr(object, name));
+    if (!value || !PyUnicode_Check(value->get())) return std::nullopt;
+    auto view = utf8_view(value->get());
     return view ? std::optional<std::string>(*view) : std::nullopt;
 }
 
@@ -43,13 +52,13 @@ std::optional<Ref> column_array(PyObject* iloc, std::size_t col, std::size_t row
     Ref key = own(PyTuple_New(2));
     PyTuple_SET_ITEM(key.get(), 0, own(PySlice_New(nullptr, nullptr, nullptr)).release());
     PyTuple_SET_ITEM(key.get(), 1, own(PyLong_FromSize_t(col)).release());
-    auto series = checked(PyObject_GetItem(iloc, key.get()));
+    auto series = probe(checked(PyObject_GetItem(iloc, key.get())));
     if (!series) return std::nullopt;
-    auto dtype = get_attr(series.value().get(), "dtype");
-    if (!dtype || !readable_dtype(dtype.value().get())) return std::nullopt;
-    auto array = call_method(series.value().get(), "to_numpy");
-    if (!array || !readable_column(array.value().get(), rows)) return std::nullopt;
-    return std::move(array).value();
+    auto dtype = probe(get_attr(series->get(), "dtype"));
+    if (!dtype || !readable_dtype(dtype->get())) return std::nullopt;
+    auto array = probe(call_method(series->get(), "to_numpy"));
+    if (!array || !readable_column(array->get(), rows)) return std::nullopt;
+    return array;
 }
 
 }  // namespace
@@ -60,10 +69,10 @@ std::optional<std::vector<Ref>> plain_frame_columns(PyObject* frame, std::size_t
     constexpr std::size_t kFewestRows = 512;
     std::optional<std::vector<Ref>> columns;
     if (rows >= kFewestRows && is_exact_pandas_frame(frame)) {
-        if (auto iloc = get_attr(frame, "iloc")) {
+        if (auto iloc = probe(get_attr(frame, "iloc"))) {
             columns.emplace();
             for (std::size_t col = 0; col < cols && columns; ++col) {
-                if (auto array = column_array(iloc.value().get(), col, rows)) {
+                if (auto array = column_array(iloc->get(), col, rows)) {
                     columns->push_back(std::move(*array));
                 } else {
                     columns.reset();
@@ -71,7 +80,6 @@ std::optional<std::vector<Ref>> plain_frame_columns(PyObject* frame, std::size_t
             }
         }
     }
-    PyErr_Clear();
     return columns;
 }
 

@@ -54,6 +54,12 @@ Result<Ref> frame_out(const Matrix& matrix, const std::vector<std::string>& name
     }
     Ref columns_key = make_str("columns");
     TRY(checked_status(PyDict_SetItem(keywords.get(), columns_key.get(), column_list.get())));
+    // Building from blocks never splits a block of the frame, as replacing
+    // a column of one does.
+    if (record != nullptr && !record->string_columns.empty() && names.size() == matrix.cols) {
+        TRY_ASSIGN(std::optional<Ref> decoded, frame_from_blocks(pandas.get(), matrix, column_list.get(), *record));
+        if (decoded) return std::move(*decoded);
+    }
     TRY_ASSIGN(Ref frame_class, get_attr(pandas.get(), "DataFrame"));
     Ref array = float_array(matrix);
     PyObject* args[] = {nullptr, array.get()};

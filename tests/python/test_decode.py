@@ -153,8 +153,26 @@ def boom(*args, **kwargs):
     raise Boom("from pandas")
 
 
-@pytest.mark.parametrize("target, name", [(pd, "DataFrame"), (pd, "Series"), (pd.DataFrame, "isetitem")])
-def test_failing_pandas_call_ends_decode_with_its_exception(monkeypatch, target, name):
+import pandas.api.internals as pandas_internals
+
+BLOCKS = "create_dataframe_from_blocks"
+
+
+@pytest.mark.parametrize(
+    "without_blocks, target, name",
+    [
+        (False, pd, "RangeIndex"),
+        (False, pd, "Index"),
+        (False, pandas_internals, BLOCKS),
+        # a pandas that cannot build a frame from blocks: replace columns
+        (True, pd, "DataFrame"),
+        (True, pd, "Series"),
+        (True, pd.DataFrame, "isetitem"),
+    ],
+)
+def test_failing_pandas_call_ends_decode_with_its_exception(monkeypatch, without_blocks, target, name):
+    if without_blocks:
+        monkeypatch.delattr(pandas_internals, BLOCKS)
     enc = tarnix.Encoder()
     frame = pd.DataFrame({"s": ["b", "a"], "n": [1.0, 2.0]})
     encoded = enc.encode(frame)
@@ -165,3 +183,17 @@ def test_failing_pandas_call_ends_decode_with_its_exception(monkeypatch, target,
     monkeypatch.undo()
     assert sys.getrefcount(encoded) == before
     assert enc.decode(encoded)["s"].tolist() == ["b", "a"]  # the record is intact
+
+
+def test_frames_decode_alike_with_and_without_blocks(monkeypatch):
+    enc = tarnix.Encoder()
+    frame = pd.DataFrame([["b", 1.5, "x", None], ["a", 2.0, "nan", "y"]], columns=["s", "n", "s", "t"])
+    encoded = enc.encode(frame)
+    by_blocks = enc.decode(encoded)
+    monkeypatch.delattr(pandas_internals, BLOCKS)
+    by_columns = enc.decode(encoded)
+    for out in (by_blocks, by_columns):
+        assert list(out.dtypes) == [object, np.float64, object, object]
+        assert list(out.columns) == ["s", "n", "s", "t"]
+    pd.testing.assert_frame_equal(by_blocks, by_columns)
+    assert by_blocks.iloc[1, 2] is None and by_blocks.iloc[1, 0] == "a"
