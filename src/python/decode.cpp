@@ -80,6 +80,8 @@ Result<Ref> decode_array(const Matrix& matrix, const EncodingInfo& record) {
     const bool fortran = !matrix.is_row_major_block() && matrix.is_column_major_block();
     Ref decoded = own(PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_OBJECT), 2, dims,
                                            nullptr, nullptr, fortran ? NPY_ARRAY_F_CONTIGUOUS : 0, nullptr));
+    // No cell to fill: nothing is sized by the column count.
+    if (matrix.rows == 0 || matrix.cols == 0) return decoded;
     auto* array = reinterpret_cast<PyArrayObject*>(decoded.get());
     auto* base = static_cast<char*>(PyArray_DATA(array));
     const npy_intp* strides = PyArray_STRIDES(array);
