@@ -118,6 +118,11 @@ const Column kColumns[] = {
      {"ab", "a\0"s, "a", "a\0\0"s, "\0"s, ""},
      {5, 3, 2, 4, 1, 0}},
     {"repeated_labels", {"q", "p", "q", "q", "p", "nan", "q"}, {1, 0, 1, 1, 0, N, 1}},
+    // long labels are kept once per distinct text; empty labels sit beside the repeats
+    {"repeated_long_labels",
+     {std::string(70, 'x'), "", std::string(69, 'x') + "y", std::string(70, 'x'), "", std::string(70, 'x'),
+      std::string(69, 'x') + "y"},
+     {1, 0, 2, 1, 0, 1, 2}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Columns, LabelEncode, ::testing::ValuesIn(kColumns),
