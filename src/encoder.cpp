@@ -106,10 +106,10 @@ void encoder_dealloc(PyObject* object) {
     guard_silent([object] {
         EncoderObject* self = as_encoder(object);
         PyTypeObject* type = Py_TYPE(object);
+        Ref type_reference = Ref::steal(reinterpret_cast<PyObject*>(type));  // released after the free
         self->encoding_info.~unique_ptr();
         self->borrow_flag.~atomic();
         type->tp_free(object);
-        Py_DECREF(type);
     });
 }
 

@@ -94,35 +94,29 @@ PyErr PyErr::with_cause(PyErr cause) && {
 
 PyErr PyErr::with_argument_note(std::string_view parameter) && {
     Ref exception = std::move(*this).into_exception();
-    PyObject* note = compat::join_utf8({"while processing '", parameter, "'"});
-    if (note == nullptr) {
+    Ref note = Ref::steal(compat::join_utf8({"while processing '", parameter, "'"}));
+    if (!note) {
         PyErr_Clear();
         return ready(std::move(exception));
     }
-    Ref owned_note = Ref::steal(note);
-    PyObject* args[] = {exception.get(), note};
-    PyObject* result = PyObject_VectorcallMethod(
-        interned::add_note(), args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-    if (result == nullptr) {
-        PyErr_Clear();
-    } else {
-        Py_DECREF(result);
-    }
+    PyObject* args[] = {exception.get(), note.get()};
+    Ref result = Ref::steal(PyObject_VectorcallMethod(interned::add_note(), args,
+                                                      2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    if (!result) PyErr_Clear();
     return ready(std::move(exception));
 }
 
 Ref PyErr::into_exception() && {
     if (exception_) return std::move(exception_);
-    PyObject* text = PyUnicode_DecodeUTF8(message_.data(), static_cast<Py_ssize_t>(message_.size()),
-                                          "replace");
-    PyObject* made = text == nullptr ? nullptr : PyObject_CallOneArg(type_, text);
-    Py_XDECREF(text);
-    if (made == nullptr) {
+    Ref text = Ref::steal(PyUnicode_DecodeUTF8(message_.data(), static_cast<Py_ssize_t>(message_.size()),
+                                               "replace"));
+    Ref made = Ref::steal(text ? PyObject_CallOneArg(type_, text.get()) : nullptr);
+    if (!made) {
         // Making the exception failed (out of memory): raise that instead.
-        made = PyErr_GetRaisedException();
-        if (made == nullptr) Py_FatalError("exception construction failed without an exception");
+        made = Ref::steal(PyErr_GetRaisedException());
+        if (!made) Py_FatalError("exception construction failed without an exception");
     }
-    return Ref::steal(made);
+    return made;
 }
 
 void PyErr::restore() && { PyErr_SetRaisedException(std::move(*this).into_exception().release()); }

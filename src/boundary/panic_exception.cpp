@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "boundary/once.hpp"
+#include "boundary/ref.hpp"
 
 namespace tarnix {
 
@@ -33,11 +34,10 @@ PyObject* panic_exception_type_if_made() noexcept { return type_cell.load(); }
 
 void raise_panic_exception(const std::string& message) {
     PyObject* type = panic_exception_type();
-    PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
-                                          "replace");
-    if (text == nullptr) return;  // the MemoryError stays raised instead
-    PyErr_SetObject(type, text);
-    Py_DECREF(text);
+    Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
+                                               "replace"));
+    if (!text) return;  // the MemoryError stays raised instead
+    PyErr_SetObject(type, text.get());
 }
 
 }  // namespace tarnix

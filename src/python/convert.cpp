@@ -122,10 +122,8 @@ bool is_float64_matrix(PyObject* obj) {
     if (!PyArray_Check(obj)) return false;
     auto* array = reinterpret_cast<PyArrayObject*>(obj);
     if (PyArray_NDIM(array) != 2) return false;
-    PyArray_Descr* float64 = PyArray_DescrFromType(NPY_DOUBLE);
-    bool equivalent = PyArray_EquivTypes(PyArray_DESCR(array), float64) != 0;
-    Py_DECREF(float64);
-    return equivalent;
+    Ref float64 = own(reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE)));
+    return PyArray_EquivTypes(PyArray_DESCR(array), reinterpret_cast<PyArray_Descr*>(float64.get())) != 0;
 }
 
 // The array's elements as a matrix. An aligned array whose strides are whole

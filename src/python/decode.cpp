@@ -21,6 +21,13 @@ const CodeMap& code_map(const EncodingInfo& record, std::size_t col) {
     return it->second;
 }
 
+// Puts a new reference into a slot of an object array, releasing what the
+// slot held.
+void put(PyObject** slot, PyObject* value) {
+    Ref previous = Ref::steal(*slot);
+    *slot = value;
+}
+
 // The Python text of each cell of one column: the label's str, made once per
 // code and shared by every cell with that code, or the fallback. Codes are
 // 0..k-1, so labels are found by index.
@@ -86,11 +93,9 @@ Result<Ref> decode_array(const Matrix& matrix, const EncodingInfo& record) {
     auto* base = static_cast<char*>(PyArray_DATA(array));
     const npy_intp* strides = PyArray_STRIDES(array);
     auto set = [&](std::size_t row, std::size_t col, PyObject* value) {
-        char* at = base + static_cast<npy_intp>(row) * strides[0] + static_cast<npy_intp>(col) * strides[1];
-        PyObject* previous;
-        std::memcpy(&previous, at, sizeof previous);
-        std::memcpy(at, &value, sizeof value);
-        Py_XDECREF(previous);
+        put(reinterpret_cast<PyObject**>(base + static_cast<npy_intp>(row) * strides[0] +
+                                         static_cast<npy_intp>(col) * strides[1]),
+            value);
     };
 
     std::vector<const CodeMap*> recorded(matrix.cols, nullptr);
@@ -128,11 +133,7 @@ Status decode_frame(PyObject* frame, PyObject* pandas, const Matrix& matrix, con
         npy_intp length = static_cast<npy_intp>(matrix.rows);
         Ref labels = own(PyArray_SimpleNew(1, &length, NPY_OBJECT));
         auto* slots = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(labels.get())));
-        for (std::size_t row = 0; row < matrix.rows; ++row) {
-            PyObject* previous = slots[row];
-            slots[row] = texts.text(matrix.at(row, col));
-            Py_XDECREF(previous);
-        }
+        for (std::size_t row = 0; row < matrix.rows; ++row) put(&slots[row], texts.text(matrix.at(row, col)));
         // An explicit object Series keeps the labels as these very objects
         // (pandas would otherwise infer a string dtype, None becoming NaN),
         // and is set by position, whatever the column names are.
@@ -202,9 +203,7 @@ Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& mat
                               auto* slots = reinterpret_cast<PyObject**>(at);
                               ColumnTexts texts(code_map(record, text_columns[i]), Py_None);
                               for (std::size_t row = 0; row < rows; ++row) {
-                                  PyObject* previous = slots[row];
-                                  slots[row] = texts.text(matrix.at(row, text_columns[i]));
-                                  Py_XDECREF(previous);
+                                  put(&slots[row], texts.text(matrix.at(row, text_columns[i])));
                               }
                           }),
               text_columns);
