@@ -2,7 +2,9 @@
 
 import math
 import struct
+import subprocess
 import sys
+import textwrap
 
 import numpy as np
 import pandas as pd
@@ -52,6 +54,20 @@ def raises_panic(fn, *args):
         assert not isinstance(e, Exception)
         return e
     pytest.fail("no PanicException raised")
+
+
+def run_python(code, runs=1):
+    """Runs `code` in `runs` fresh interpreters at once; each must exit normally printing "ok"."""
+    cmd = [sys.executable, "-c", textwrap.dedent(code)]
+    procs = [subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+             for _ in range(runs)]
+    try:
+        for proc in procs:
+            out, err = proc.communicate(timeout=120)
+            assert (proc.returncode, out) == (0, "ok\n"), f"exit {proc.returncode}: {err[-2000:]}"
+    finally:
+        for proc in procs:
+            proc.kill()  # nothing to do for those that have exited
 
 
 def positional(x):

@@ -11,7 +11,7 @@ import pandas as pd
 import pytest
 
 import tarnix
-from conftest import column, named, obj_array
+from conftest import column, named, obj_array, run_python
 
 
 def _mallinfo2():
@@ -179,3 +179,44 @@ def test_instances_leak_nothing():
         enc.decode(enc.encode(table))
 
     assert_flat(call, [table, table[0, 0], tarnix.Encoder], 300)
+
+
+def test_text_keeps_its_size(enc):
+    # no UTF-8 copy may be left cached inside a str that is not ASCII (cells and column names)
+    texts = ["é" * 50 + str(i) for i in range(600)] + ["日本" * 30, "\U0001f600" * 9, "a\ud800b"]
+    name = "".join(["é"] * 20)
+    sizes = [sys.getsizeof(t) for t in texts + [name]]
+    enc.encode(column(texts))
+    enc.decode(column(texts))
+    enc.encode(pd.DataFrame({name: pd.Series(texts, dtype=object)}))  # tall: read by columns
+    assert [sys.getsizeof(t) for t in texts + [name]] == sizes
+
+
+# input -> the most the peak resident set may grow while it is encoded, in MB: memory follows the
+# distinct text, never the number of cells or columns
+PEAK = {
+    "no-rows-many-columns": ("np.empty((0, 10**7), dtype=object)", 200),
+    "no-rows-huge-column-count": ("np.empty((0, min(2**40, sys.maxsize // 64)), object)", 200),
+    "one-long-str-in-many-cells": ("np.array([['x' * 20_000_000]] * 40, dtype=object)", 300),
+    "equal-long-strs": ("np.array([[''.join(['y', 'z' * 5_000_000])] for _ in range(40)], object)",
+                        100),
+}
+
+
+@pytest.mark.parametrize("case", PEAK)
+def test_peak_memory_follows_distinct_text(case):
+    src, limit = PEAK[case]
+    run_python(f"""
+        import resource, sys, numpy as np, tarnix
+        def peak_mb():
+            return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+        src = {src}
+        before = peak_mb()
+        enc = tarnix.Encoder()
+        out = enc.encode(src)
+        grown = peak_mb() - before
+        assert grown < {limit}, f"peak grew by {{grown:.0f}} MB"
+        assert out.shape == src.shape and out.dtype == np.float64 and (out == 0).all(), out
+        assert (enc.decode(out) == src).all()
+        print("ok")
+    """)

@@ -10,7 +10,7 @@ import pandas as pd
 import pytest
 
 import tarnix
-from conftest import fingerprint, obj_array
+from conftest import fingerprint, obj_array, run_python
 
 pytestmark = pytest.mark.threads
 
@@ -156,3 +156,18 @@ def test_shared_decoders_never_conflict():
             assert fingerprint(enc.decode(DECODE_INPUTS[d])) == DECODED[2][d]
 
     run_threads(work)
+
+
+def test_daemon_threads_still_calling_at_exit():
+    run_python("""
+        import threading, time, numpy as np, pandas as pd, tarnix
+        frame = pd.DataFrame({"s": [f"k{i % 5}" for i in range(200)], "n": np.arange(200)})
+        def loop():
+            enc = tarnix.Encoder()
+            while True:
+                enc.decode(enc.encode(frame))
+        for _ in range(2):
+            threading.Thread(target=loop, daemon=True).start()
+        time.sleep(0.3)
+        print("ok")
+    """, runs=3)
