@@ -7,7 +7,28 @@
 
 namespace tarnix {
 
+std::atomic<bool> interpreter_exiting{false};
+
 namespace {
+
+PyObject* note_interpreter_exit(PyObject*, PyObject*) {
+    interpreter_exiting.store(true, std::memory_order_relaxed);
+    Py_RETURN_NONE;
+}
+
+PyMethodDef exit_callback = {"_tarnix_exiting", note_interpreter_exit, METH_NOARGS, nullptr};
+
+// atexit.register(a function that sets interpreter_exiting).
+Status watch_interpreter_exit() {
+    Ref name = make_str("atexit");
+    TRY_ASSIGN(Ref atexit, checked(PyImport_Import(name.get())));
+    Ref callback = own(PyCFunction_New(&exit_callback, nullptr));
+    Ref register_name = make_str("register");
+    PyObject* args[] = {atexit.get(), callback.get()};
+    TRY(checked(PyObject_VectorcallMethod(register_name.get(), args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                          nullptr)));
+    return success();
+}
 
 // __all__ as a list, made empty when the module has none yet.
 Result<Ref> all_list(PyObject* module) {
@@ -41,6 +62,7 @@ int module_exec(PyObject* module) {
             return PyErr::lazy(PyExc_RuntimeError, "An error occurred while initializing class Encoder")
                 .with_cause(std::move(type).error());
         }
+        TRY(watch_interpreter_exit());
         return add_class(module, "Encoder", type.value());
     });
 }

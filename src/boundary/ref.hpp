@@ -4,12 +4,18 @@
 // thread state) leaves its references to the dying process.
 #pragma once
 
+#include <atomic>
 #include <source_location>
 #include <utility>
 
 #include "boundary/python.hpp"
 
 namespace tarnix {
+
+// Set when the interpreter starts to exit (its atexit callbacks run before it
+// ends daemon threads); until then every thread that holds a Ref is attached.
+// (Set by an atexit callback the module registers when it is executed.)
+extern std::atomic<bool> interpreter_exiting;
 
 class Ref {
 public:
@@ -28,7 +34,11 @@ public:
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
     ~Ref() {
-        if (object_ != nullptr && PyThreadState_GetUnchecked() != nullptr) Py_DECREF(object_);
+        if (object_ == nullptr) return;
+        if (interpreter_exiting.load(std::memory_order_relaxed) && PyThreadState_GetUnchecked() == nullptr) {
+            return;
+        }
+        Py_DECREF(object_);
     }
 
     PyObject* get() const noexcept { return object_; }

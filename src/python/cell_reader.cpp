@@ -8,12 +8,59 @@
 
 #include "boundary/error.hpp"
 #include "boundary/once.hpp"
+#include "boundary/text.hpp"
 #include "python/calls.hpp"
 #include "python/numpy_api.hpp"
 
 namespace tarnix {
 
 namespace {
+
+// --- classifying a cell ------------------------------------------------------
+
+// Cells of these types convert without running any Python code.
+bool converts_natively(PyObject* cell) {
+    return PyUnicode_CheckExact(cell) || PyFloat_CheckExact(cell) || PyLong_CheckExact(cell) ||
+           PyBool_Check(cell) || cell == Py_None;
+}
+
+// str() of the cell as UTF-8; an exact str is its own str(). ASCII text is
+// taken as it lies in the str; other text is converted into a buffer of the
+// call, so nothing is left behind in the object.
+void add_text(TableCells& cells, std::size_t col, PyObject* cell) {
+    Ref made;
+    PyObject* text = cell;
+    if (!PyUnicode_CheckExact(cell)) {
+        made = Ref::steal(PyObject_Str(cell));
+        if (!made) panic_from("cant convert to str", PyErr::fetch());
+        text = made.get();
+    }
+    if (auto ascii = ascii_view(text)) return cells.add_label(col, *ascii);
+    std::string& utf8 = cells.scratch();
+    utf8.clear();
+    append_utf8(text, utf8);
+    cells.add_label(col, utf8);
+}
+
+// One cell of column col: a number while the column is numeric and the cell
+// converts to a double (an exact float directly, anything else through
+// float()); otherwise the column turns to text and takes str() of the cell.
+// Before a cell runs Python code, numeric columns still in their buffers are
+// copied.
+void add_cell(TableCells& cells, std::size_t col, PyObject* cell) {
+    if (!converts_natively(cell)) cells.settle();
+    if (cells.is_string(col)) return add_text(cells, col, cell);
+    if (PyFloat_CheckExact(cell)) return cells.add_number(col, PyFloat_AS_DOUBLE(cell));
+    double value = PyFloat_AsDouble(cell);
+    if (value != -1.0 || !PyErr_Occurred()) return cells.add_number(col, value);
+    // An ordinary exception means not a number: the column holds text from
+    // here on. Any other (KeyboardInterrupt...) ends the call.
+    pass_on_unless_ordinary(PyErr::fetch());
+    cells.turn_to_text(col);
+    add_text(cells, col, cell);
+}
+
+// --- where cells come from ---------------------------------------------------
 
 // numpy.memmap, looked up once (NumPy is imported by then).
 PyTypeObject* memmap_type() {
@@ -149,12 +196,19 @@ std::optional<std::size_t> read_object_column(PyArrayObject* array, std::size_t 
                                               std::size_t into, TableCells& cells) {
     const Layout layout = Layout::of(array);
     for (std::size_t row = 0; row < rows; ++row) {
-        PyObject* stored;
-        std::memcpy(&stored, layout.at(row, col), sizeof stored);
+        PyObject* cell;
+        std::memcpy(&cell, layout.at(row, col), sizeof cell);
         // A cell may hold NULL (np.empty, never filled); item access reads
         // it as None.
-        Ref cell = Ref::borrow(stored != nullptr ? stored : Py_None);
-        add_cell(cells, into, cell.get());
+        if (cell == nullptr) cell = Py_None;
+        // The array keeps the cell alive, unless Python code the cell runs
+        // changes the array: then the cell is held for the time it is read.
+        if (converts_natively(cell)) {
+            add_cell(cells, into, cell);
+        } else {
+            Ref held = Ref::borrow(cell);
+            add_cell(cells, into, cell);
+        }
         if (!(Layout::of(array) == layout)) return row + 1;
     }
     return std::nullopt;

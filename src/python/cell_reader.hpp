@@ -4,7 +4,6 @@
 #include <cstddef>
 
 #include "boundary/python.hpp"
-#include "python/column_cells.hpp"
 #include "table_cells.hpp"
 
 namespace tarnix {

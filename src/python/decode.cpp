@@ -194,7 +194,10 @@ Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& mat
         add_block(block_array(float_columns.size(), rows, NPY_DOUBLE,
                               [&](std::size_t i, char* at) {
                                   auto* out = reinterpret_cast<double*>(at);
-                                  for (std::size_t row = 0; row < rows; ++row) out[row] = matrix.at(row, float_columns[i]);
+                                  const double* in = matrix.origin() + static_cast<std::ptrdiff_t>(float_columns[i]) * matrix.col_stride;
+                                  for (std::size_t row = 0; row < rows; ++row) {
+                                      out[row] = in[static_cast<std::ptrdiff_t>(row) * matrix.row_stride];
+                                  }
                               }),
                   float_columns);
     }

@@ -159,15 +159,22 @@ def test_shared_decoders_never_conflict():
 
 
 def test_daemon_threads_still_calling_at_exit():
+    # The interpreter ends daemon threads wherever they next take the GIL: inside a cell's
+    # __str__ called from the native reader, or inside pandas while a decoded frame is built.
     run_python("""
         import threading, time, numpy as np, pandas as pd, tarnix
+        class Cell:
+            def __init__(self, i): self.i = i
+            def __float__(self): raise TypeError
+            def __str__(self): return "k%d" % sum(range(self.i % 50))
+        cells = np.array([[Cell(i), f"{i % 11}é"] for i in range(2000)], dtype=object)
         frame = pd.DataFrame({"s": [f"k{i % 5}" for i in range(200)], "n": np.arange(200)})
-        def loop():
+        def loop(table):
             enc = tarnix.Encoder()
             while True:
-                enc.decode(enc.encode(frame))
-        for _ in range(2):
-            threading.Thread(target=loop, daemon=True).start()
+                enc.decode(enc.encode(table))
+        for table in (cells, cells, frame):
+            threading.Thread(target=loop, args=(table,), daemon=True).start()
         time.sleep(0.3)
         print("ok")
     """, runs=3)
