@@ -185,10 +185,11 @@ def test_text_keeps_its_size(enc):
     # no UTF-8 copy may be left cached inside a str that is not ASCII (cells and column names)
     texts = ["é" * 50 + str(i) for i in range(600)] + ["日本" * 30, "\U0001f600" * 9, "a\ud800b"]
     name = "".join(["é"] * 20)
-    sizes = [sys.getsizeof(t) for t in texts + [name]]
+    frame = pd.DataFrame({name: pd.Series(texts, dtype=object)})  # tall: read by columns
+    sizes = [sys.getsizeof(t) for t in texts + [name]]  # (pandas may cache a name's UTF-8 itself)
     enc.encode(column(texts))
     enc.decode(column(texts))
-    enc.encode(pd.DataFrame({name: pd.Series(texts, dtype=object)}))  # tall: read by columns
+    enc.encode(frame)
     assert [sys.getsizeof(t) for t in texts + [name]] == sizes
 
 
