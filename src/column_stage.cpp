@@ -58,6 +58,9 @@ std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out)
     std::vector<CodedColumn> coded =
         pool::filter_map<CodedColumn>(cells.cols(), [&](std::size_t col) -> std::optional<CodedColumn> {
             if (!cells.is_string(col)) return std::nullopt;
+            if (const CategoryColumn* categories = cells.categories(col)) {
+                return CodedColumn{col, code_categories(*categories)};
+            }
             return CodedColumn{col, code_labels(cells.labels(col))};
         });
 

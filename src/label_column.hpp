@@ -1,6 +1,7 @@
-// The labels of one text column, in row order, packed into one byte buffer.
-// A long label is stored once however many rows repeat it, so the memory
-// follows the distinct long text, not the total.
+// The labels of one text column, in row order: packed into one byte buffer,
+// where a long label is stored once however many rows repeat it (the memory
+// follows the distinct long text, not the total), or views of text that
+// lives elsewhere for as long as the column.
 #pragma once
 
 #include <cstddef>
@@ -28,14 +29,23 @@ public:
         return column;
     }
 
+    // A column of views; what they view must outlive the column.
+    static LabelColumn of_views(std::vector<std::string_view> views) {
+        LabelColumn column;
+        column.views_ = std::move(views);
+        column.viewed_ = true;
+        return column;
+    }
+
     void push_back(std::string_view label) {
         if (label.size() >= kSharedBytes && push_repeat(label)) return;
         bytes_.append(label);
         ends_.push_back(bytes_.size());
     }
-    std::size_t size() const noexcept { return ends_.size(); }
-    bool empty() const noexcept { return ends_.empty(); }
+    std::size_t size() const noexcept { return viewed_ ? views_.size() : ends_.size(); }
+    bool empty() const noexcept { return size() == 0; }
     std::string_view operator[](std::size_t i) const noexcept {
+        if (viewed_) return views_[i];
         const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
         if (begin == ends_[i] && !repeats_.empty()) [[unlikely]] {
             if (auto it = repeats_.find(i); it != repeats_.end()) return view(it->second);
@@ -67,6 +77,8 @@ private:
     std::vector<std::size_t> ends_;  // label i is bytes_[ends_[i - 1], ends_[i]), or a repeat
     absl::flat_hash_map<std::size_t, Span> repeats_;           // row -> the stored label it repeats
     absl::flat_hash_map<std::uint64_t, Span> long_labels_;     // hash -> first copy of each long label
+    std::vector<std::string_view> views_;                      // the labels, when viewed_
+    bool viewed_ = false;
 };
 
 }  // namespace tarnix

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string_view>
 
+#include "boundary/fatal.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {
@@ -209,6 +211,69 @@ LabelCodes code_labels(const LabelColumn& labels) {
         return code_labels_with<std::uint32_t>(labels);
     }
     return code_labels_with<std::uint64_t>(labels);
+}
+
+std::int64_t CategoryColumn::code(std::size_t row) const noexcept {
+    const char* at = codes + static_cast<std::ptrdiff_t>(row) * stride;
+    switch (code_bytes) {
+        case 1: return static_cast<std::int8_t>(*at);
+        case 2: { std::int16_t v; std::memcpy(&v, at, 2); return v; }
+        case 4: { std::int32_t v; std::memcpy(&v, at, 4); return v; }
+        default: { std::int64_t v; std::memcpy(&v, at, 8); return v; }
+    }
+}
+
+LabelCodes code_categories(const CategoryColumn& column) {
+    const std::size_t count = column.categories.size();
+    // Which categories occur, and whether a cell after the first valid one is missing.
+    std::vector<unsigned char> used(count, 0);
+    std::atomic<bool> missing_later{false};
+    std::atomic<bool> out_of_range{false};
+    pool::for_each_block(column.rows, [&](std::size_t begin, std::size_t end) {
+        bool missing = false, bad = false;
+        for (std::size_t row = begin; row < end; ++row) {
+            const std::int64_t code = column.code(row);
+            if (code >= 0 && static_cast<std::uint64_t>(code) < count) {
+                std::atomic_ref<unsigned char>(used[static_cast<std::size_t>(code)]).store(1, std::memory_order_relaxed);
+            } else if (code == -1) {
+                missing = missing || row > column.first_valid;
+            } else {
+                bad = true;
+            }
+        }
+        if (missing) missing_later.store(true, std::memory_order_relaxed);
+        if (bad) out_of_range.store(true, std::memory_order_relaxed);
+    });
+    if (out_of_range.load()) panic("a categorical column holds a code outside its categories");
+
+    LabelCodes result;
+    std::vector<std::size_t> id_of_category(count, 0);
+    for (std::size_t category = 0; category < count; ++category) {
+        if (!used[category]) continue;
+        id_of_category[category] = result.distinct.size();
+        result.distinct.emplace_back(column.categories[category]);
+    }
+    // The labels of missing cells: the rendered NaN before the first valid
+    // cell, str(nan) after it. They have no code, so which one of several
+    // equal labels a cell takes does not matter.
+    auto add_label = [&](std::string_view label) {
+        if (std::find(result.distinct.begin(), result.distinct.end(), label) == result.distinct.end()) {
+            result.distinct.push_back(label);
+        }
+    };
+    if (column.first_valid > 0) add_label("NaN");
+    if (missing_later.load()) add_label("nan");
+
+    result.code_of_distinct = codes_of_distinct<std::size_t>(result.distinct);
+    result.codes.resize(column.rows);
+    pool::for_each_block(column.rows, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t row = begin; row < end; ++row) {
+            const std::int64_t code = column.code(row);
+            result.codes[row] = code < 0 ? kMissingCode
+                                         : result.code_of_distinct[id_of_category[static_cast<std::size_t>(code)]];
+        }
+    });
+    return result;
 }
 
 LabelMap label_map_of(const LabelCodes& coded) {

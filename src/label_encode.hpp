@@ -2,6 +2,7 @@
 // codes 0..k-1, missing labels get none and encode as NaN.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,27 @@ struct LabelCodes {
     std::vector<double> codes;               // code of each row
 };
 LabelCodes code_labels(const LabelColumn& labels);
+
+// A categorical column: the text of every category and, for every row, the
+// number of its category (a signed integer of code_bytes bytes; -1 for a
+// missing cell).
+struct CategoryColumn {
+    std::vector<std::string> categories;
+    const char* codes = nullptr;   // the first row's code
+    std::ptrdiff_t stride = 0;     // bytes from one row's code to the next
+    int code_bytes = 1;            // 1, 2, 4 or 8
+    std::size_t rows = 0;
+    std::size_t first_valid = 0;   // the first row with a category
+
+    std::int64_t code(std::size_t row) const noexcept;
+};
+
+// The codes of a categorical column, as code_labels would give them for its
+// cells read one by one (the categories' text, "NaN" for missing cells before
+// the first valid one and "nan" after it): only the categories that occur get
+// codes, in byte order of their text. A code outside the categories is a
+// fatal error.
+LabelCodes code_categories(const CategoryColumn& column);
 
 // ...then the two maps (the column, which `distinct` may view, must still live).
 LabelMap label_map_of(const LabelCodes& coded);

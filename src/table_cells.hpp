@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "arrow_strings.hpp"
 #include "label_column.hpp"
+#include "label_encode.hpp"
 
 namespace tarnix {
 
@@ -57,6 +60,21 @@ public:
         if (!unsettled_.empty()) settle_all();
     }
 
+    // A whole text column at once: views of its labels (see LabelColumn), or
+    // a categorical column coded in the column stage.
+    void set_views(std::size_t col, std::vector<std::string_view> views) {
+        Column& target = column(col);
+        target.is_string = true;
+        target.labels = LabelColumn::of_views(std::move(views));
+    }
+    void set_categories(std::size_t col, CategoryColumn categories) {
+        Column& target = column(col);
+        target.is_string = true;
+        target.categories = std::make_unique<CategoryColumn>(std::move(categories));
+    }
+    // Arrow memory that views point into, kept until the cells are dropped.
+    void keep(ArrowArrayOwned chunk) { kept_.push_back(std::move(chunk)); }
+
     // The column holds text from now on: the numbers read so far become
     // labels (rendered positionally).
     void turn_to_text(std::size_t col);
@@ -66,6 +84,8 @@ public:
     const std::vector<double>& numbers(std::size_t col) const { return columns_.at(col).numbers; }
     const StridedNumbers& strided(std::size_t col) const { return columns_.at(col).strided; }
     const LabelColumn& labels(std::size_t col) const { return columns_.at(col).labels; }
+    // A text column set by set_categories, else nullptr.
+    const CategoryColumn* categories(std::size_t col) const { return columns_.at(col).categories.get(); }
 
     // A buffer of the call for text that has to be converted before it is added.
     std::string& scratch() noexcept { return scratch_; }
@@ -76,6 +96,7 @@ private:
         std::vector<double> numbers;
         StridedNumbers strided;
         LabelColumn labels;
+        std::unique_ptr<CategoryColumn> categories;
     };
 
     Column& column(std::size_t col) {
@@ -94,6 +115,7 @@ private:
     std::vector<Column> columns_;
     std::vector<std::size_t> unsettled_;
     std::string scratch_;
+    std::vector<ArrowArrayOwned> kept_;
 };
 
 }  // namespace tarnix

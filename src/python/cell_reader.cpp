@@ -4,9 +4,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <optional>
 
+#include "arrow_strings.hpp"
 #include "boundary/error.hpp"
+#include "boundary/fatal.hpp"
 #include "boundary/once.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
@@ -272,6 +275,57 @@ void read_column(PyObject* column, std::size_t rows, std::size_t into, TableCell
             add_cell(cells, into, cell.get());
         }
     });
+}
+
+namespace {
+
+// A column whose every cell is missing, read as NaN numbers, stays numeric.
+void add_missing_numbers(std::size_t rows, std::size_t into, TableCells& cells) {
+    for (std::size_t row = 0; row < rows; ++row) cells.add_number(into, std::numeric_limits<double>::quiet_NaN());
+}
+
+}  // namespace
+
+void read_arrow_column(PyObject* capsule, std::size_t rows, bool nan_nulls, std::size_t into, TableCells& cells) {
+    auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, "arrow_array_stream"));
+    if (stream == nullptr) panic_from("could not open an Arrow stream", PyErr::fetch());
+    auto stream_error = [&](const char* what) {
+        const char* detail = stream->get_last_error != nullptr ? stream->get_last_error(stream) : nullptr;
+        panic(std::string(what) + ": " + (detail != nullptr ? detail : "no detail"));
+    };
+    ArrowSchemaOwned schema;
+    if (stream->get_schema(stream, schema.get()) != 0) stream_error("could not read an Arrow stream's schema");
+    const auto layout = string_layout(schema->format);
+    if (!layout) panic("an Arrow stream does not hold strings");
+
+    cells.trust_row_count();
+    NullLabels nulls{nan_nulls};
+    std::vector<std::string_view> views;
+    views.reserve(rows);
+    for (;;) {
+        ArrowArrayOwned chunk;
+        if (stream->get_next(stream, chunk.get()) != 0) stream_error("could not read an Arrow stream");
+        if (chunk.empty()) break;
+        if (static_cast<std::uint64_t>(chunk->length) > rows - views.size()) {
+            panic("an Arrow column holds more cells than the frame has rows");
+        }
+        append_string_views(*chunk, *layout, nulls, views);
+        cells.keep(std::move(chunk));
+    }
+    if (views.size() != rows) panic("an Arrow column holds fewer cells than the frame has rows");
+    if (nulls.numeric_nan && !nulls.seen_text) return add_missing_numbers(rows, into, cells);
+    cells.set_views(into, std::move(views));
+}
+
+void read_categorical_column(PyObject* codes, std::vector<std::string> categories, std::size_t rows,
+                             std::size_t into, TableCells& cells) {
+    auto* array = reinterpret_cast<PyArrayObject*>(codes);
+    CategoryColumn column{std::move(categories), static_cast<const char*>(PyArray_DATA(array)),
+                          PyArray_STRIDES(array)[0], static_cast<int>(PyArray_ITEMSIZE(array)), rows, 0};
+    cells.trust_row_count();
+    while (column.first_valid < rows && column.code(column.first_valid) < 0) ++column.first_valid;
+    if (column.first_valid == rows) return add_missing_numbers(rows, into, cells);
+    cells.set_categories(into, std::move(column));
 }
 
 }  // namespace tarnix
