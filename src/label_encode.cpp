@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string_view>
 
 #include "boundary/fatal.hpp"
@@ -43,6 +44,55 @@ Distinct<Id> distinct_labels_sequential(const LabelColumn& column) {
         if (inserted) result.labels.push_back(label);
         result.ids[row] = it->second;
     }
+    return result;
+}
+
+// Few distinct labels: every block of rows is deduplicated on its own with a
+// small map that stays in cache, then the blocks' labels are merged. Nothing
+// as soon as a block meets more than kFewLabels labels: then spreading the
+// rows over buckets (below) is faster.
+template <class Id>
+std::optional<Distinct<Id>> distinct_labels_few(const LabelColumn& column) {
+    constexpr std::size_t kFewLabels = 4096;
+    constexpr std::size_t kBlockRows = std::size_t{1} << 16;
+    const std::size_t n = column.size();
+    const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
+    Distinct<Id> result;
+    result.ids.resize(n);
+    std::vector<std::vector<std::string_view>> block_labels(blocks);
+    std::atomic<bool> too_many{false};
+    pool::for_each_index(blocks, [&](std::size_t block) {
+        absl::flat_hash_map<std::string_view, Id, SeededHash, StringEq> seen;
+        std::vector<std::string_view>& labels = block_labels[block];
+        const std::size_t end = std::min(n, (block + 1) * kBlockRows);
+        for (std::size_t row = block * kBlockRows; row < end; ++row) {
+            const std::string_view label = column[row];
+            auto [it, inserted] = seen.try_emplace(label, static_cast<Id>(labels.size()));
+            if (inserted) {
+                labels.push_back(label);
+                if (labels.size() > kFewLabels || too_many.load(std::memory_order_relaxed)) {
+                    too_many.store(true, std::memory_order_relaxed);
+                    return;
+                }
+            }
+            result.ids[row] = it->second;
+        }
+    });
+    if (too_many.load()) return std::nullopt;
+
+    absl::flat_hash_map<std::string_view, Id, SeededHash, StringEq> seen;
+    std::vector<std::vector<Id>> global_id(blocks);
+    for (std::size_t block = 0; block < blocks; ++block) {
+        for (std::string_view label : block_labels[block]) {
+            auto [it, inserted] = seen.try_emplace(label, static_cast<Id>(result.labels.size()));
+            if (inserted) result.labels.push_back(label);
+            global_id[block].push_back(it->second);
+        }
+    }
+    pool::for_each_index(blocks, [&](std::size_t block) {
+        const std::size_t end = std::min(n, (block + 1) * kBlockRows);
+        for (std::size_t row = block * kBlockRows; row < end; ++row) result.ids[row] = global_id[block][result.ids[row]];
+    });
     return result;
 }
 
@@ -191,9 +241,11 @@ std::vector<double> codes_of_distinct(const std::vector<std::string_view>& disti
 
 template <class Id>
 LabelCodes code_labels_with(const LabelColumn& labels) {
-    Distinct<Id> distinct = labels.size() >= kParallelRows && pool::worker_count() > 1
-                                ? distinct_labels_parallel<Id>(labels)
-                                : distinct_labels_sequential<Id>(labels);
+    const bool parallel = labels.size() >= kParallelRows && pool::worker_count() > 1;
+    std::optional<Distinct<Id>> few = parallel ? distinct_labels_few<Id>(labels) : std::nullopt;
+    Distinct<Id> distinct = few        ? std::move(*few)
+                            : parallel ? distinct_labels_parallel<Id>(labels)
+                                       : distinct_labels_sequential<Id>(labels);
     LabelCodes result;
     result.code_of_distinct = codes_of_distinct<Id>(distinct.labels);
     result.distinct = std::move(distinct.labels);
