@@ -17,8 +17,9 @@ struct CodedColumn {
     LabelCodes coded;
 };
 
-// Tasks take blocks of whole rows, so no two of them write the same cache line.
-void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded, SendPtr out) {
+// Tasks take blocks of whole rows, so no two of them write the same cache line
+// (row-major) and every column is written in runs (column-major).
+void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded, SendPtr out, MatrixOrder order) {
     const std::size_t cols = cells.cols();
     // Each column's values: an array of doubles, or cells converted as they go.
     std::vector<const double*> sources(cols);
@@ -32,7 +33,20 @@ void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded
         }
     }
     for (const CodedColumn& column : coded) sources[column.col] = column.coded.codes.data();
-    pool::for_each_block(cells.rows(), [&](std::size_t begin, std::size_t end) {
+    const std::size_t rows = cells.rows();
+    if (order == MatrixOrder::ColumnMajor) {
+        return pool::for_each_block(rows, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t col = 0; col < cols; ++col) {
+                const std::size_t first = col * rows;
+                if (const double* source = sources[col]) {
+                    for (std::size_t row = begin; row < end; ++row) out.write(first + row, source[row]);
+                } else {
+                    for (std::size_t row = begin; row < end; ++row) out.write(first + row, strided[col]->at(row));
+                }
+            }
+        });
+    }
+    pool::for_each_block(rows, [&](std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row) {
             for (std::size_t col = 0; col < cols; ++col) {
                 out.write(row * cols + col, sources[col] != nullptr ? sources[col][row] : strided[col]->at(row));
@@ -53,7 +67,7 @@ void run_largest_first(std::vector<std::pair<std::size_t, std::function<void()>>
 
 }  // namespace
 
-std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out) {
+std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out, MatrixOrder order) {
     // First the codes of every text column, each column in its own task...
     std::vector<CodedColumn> coded =
         pool::filter_map<CodedColumn>(cells.cols(), [&](std::size_t col) -> std::optional<CodedColumn> {
@@ -68,7 +82,7 @@ std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out)
     // whose sizes (the distinct labels) vary by orders of magnitude.
     std::vector<ColumnResult> results(coded.size());
     std::vector<std::pair<std::size_t, std::function<void()>>> tasks;
-    tasks.emplace_back(cells.rows() * cells.cols() / 8, [&] { write_matrix(cells, coded, out); });
+    tasks.emplace_back(cells.rows() * cells.cols() / 8, [&] { write_matrix(cells, coded, out, order); });
     for (std::size_t i = 0; i < coded.size(); ++i) {
         results[i].col = coded[i].col;
         const std::size_t distinct = coded[i].coded.distinct.size();

@@ -18,8 +18,11 @@ struct ColumnResult {
     CodeMap code_map;
 };
 
-// Writes all rows x cols cells through `out` (row-major) and returns the text
+enum class MatrixOrder { RowMajor, ColumnMajor };
+
+// Writes all rows x cols cells through `out` (in `order`) and returns the text
 // columns' results in ascending column order.
-std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out);
+std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out,
+                                           MatrixOrder order = MatrixOrder::RowMajor);
 
 }  // namespace tarnix

@@ -124,8 +124,10 @@ EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
         read_cells(obj, shape.rows, shape.cols, cells);
     }
 
+    // A frame's columns are written column-major, the layout pandas keeps them in.
+    const MatrixOrder order = kind.is_dataframe() ? MatrixOrder::ColumnMajor : MatrixOrder::RowMajor;
     DoubleBuffer buffer = DoubleBuffer::zeroed(count);
-    std::vector<ColumnResult> results = run_column_stage(cells, SendPtr(buffer.data()));
+    std::vector<ColumnResult> results = run_column_stage(cells, SendPtr(buffer.data()), order);
     info->label_to_code.reserve(results.size());
     info->code_to_label.reserve(results.size());
     for (ColumnResult& result : results) {
@@ -134,7 +136,9 @@ EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
         if (!fresh) panic("a column was encoded twice");
     }
     for (const ColumnResult& result : results) info->string_columns.push_back(result.col);
-    return EncodedTable{Matrix::row_major(std::move(buffer), shape.rows, shape.cols), std::move(info)};
+    Matrix matrix = order == MatrixOrder::ColumnMajor ? Matrix::column_major(std::move(buffer), shape.rows, shape.cols)
+                                                      : Matrix::row_major(std::move(buffer), shape.rows, shape.cols);
+    return EncodedTable{std::move(matrix), std::move(info)};
 }
 
 }  // namespace tarnix

@@ -9,7 +9,7 @@
 namespace tarnix {
 
 struct EncodedTable {
-    Matrix matrix;  // row-major
+    Matrix matrix;  // column-major for a DataFrame, else row-major
     std::unique_ptr<EncodingInfo> info;
 };
 

@@ -1,5 +1,6 @@
 #include "python/output.hpp"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "boundary/text.hpp"
@@ -12,14 +13,35 @@ namespace tarnix {
 
 namespace {
 
+void free_block(PyObject* capsule) { std::free(PyCapsule_GetPointer(capsule, nullptr)); }
+
+// The matrix's own block, handed to a new array without a copy.
+Ref adopt_block(Matrix& m, bool row_major) {
+    npy_intp dims[2] = {static_cast<npy_intp>(m.rows), static_cast<npy_intp>(m.cols)};
+    npy_intp strides[2] = {static_cast<npy_intp>(sizeof(double)), static_cast<npy_intp>(sizeof(double))};
+    strides[row_major ? 0 : 1] *= static_cast<npy_intp>(row_major ? m.cols : m.rows);
+    Ref owner = own(PyCapsule_New(m.data.data(), nullptr, free_block));
+    double* data = m.data.release();  // the capsule frees it from now on
+    Ref array = own(PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_DOUBLE), 2, dims, strides, data,
+                                         NPY_ARRAY_WRITEABLE, nullptr));
+    auto* adopted = reinterpret_cast<PyArrayObject*>(array.get());
+    if (PyArray_SetBaseObject(adopted, owner.release()) < 0) panic_from("could not hand a block to an array", PyErr::fetch());
+    PyArray_UpdateFlags(adopted, NPY_ARRAY_UPDATE_ALL);
+    return array;
+}
+
 // A new float64 ndarray holding the matrix's values in the matrix's order:
-// one block copy for a row-major or column-major block, else element by
+// the matrix's own row-major or column-major block as it is (when `adopt` says
+// the matrix is not read afterwards), else one block copy, else element by
 // element into C order.
-Ref float_array(const Matrix& m) {
+Ref float_array(Matrix& m, bool adopt) {
     numpy::ensure_api();
     const std::size_t count = m.rows * m.cols;
     const bool row_major = m.is_row_major_block();
     const bool column_major = !row_major && m.is_column_major_block();
+    if (adopt && m.data.owned() && count > 0 && (row_major || column_major) && m.row_stride > 0 && m.col_stride > 0) {
+        return adopt_block(m, row_major);
+    }
     npy_intp dims[2] = {static_cast<npy_intp>(m.rows), static_cast<npy_intp>(m.cols)};
     Ref array = own(PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_DOUBLE), 2, dims,
                                          nullptr, nullptr, column_major ? NPY_ARRAY_F_CONTIGUOUS : 0,
@@ -35,13 +57,13 @@ Ref float_array(const Matrix& m) {
     return array;
 }
 
-Result<Ref> array_out(const Matrix& matrix, const EncodingInfo* record) {
-    if (record == nullptr) return float_array(matrix);
+Result<Ref> array_out(Matrix& matrix, const EncodingInfo* record) {
+    if (record == nullptr) return float_array(matrix, true);
     if (matrix.rows > 0) TRY(check_record_fits(*record, matrix.cols));
     return decode_array(matrix, *record);
 }
 
-Result<Ref> frame_out(const Matrix& matrix, const std::vector<std::string>& names,
+Result<Ref> frame_out(Matrix& matrix, const std::vector<std::string>& names,
                       const EncodingInfo* record) {
     if (record != nullptr) {
         TRY(check_record_fits(*record, std::min(matrix.cols, names.size())));
@@ -54,6 +76,9 @@ Result<Ref> frame_out(const Matrix& matrix, const std::vector<std::string>& name
     }
     Ref columns_key = make_str("columns");
     TRY(checked_status(PyDict_SetItem(keywords.get(), columns_key.get(), column_list.get())));
+    // The array is the frame's alone: pandas keeps a column-major one as it is.
+    Ref copy_key = make_str("copy");
+    TRY(checked_status(PyDict_SetItem(keywords.get(), copy_key.get(), Py_False)));
     // Building from blocks never splits a block of the frame, as replacing
     // a column of one does.
     if (record != nullptr && !record->string_columns.empty() && names.size() == matrix.cols) {
@@ -61,12 +86,13 @@ Result<Ref> frame_out(const Matrix& matrix, const std::vector<std::string>& name
         if (decoded) return std::move(*decoded);
     }
     TRY_ASSIGN(Ref frame_class, get_attr(pandas.get(), "DataFrame"));
-    Ref array = float_array(matrix);
+    const bool decoded = record != nullptr && !record->string_columns.empty();
+    Ref array = float_array(matrix, !decoded);
     PyObject* args[] = {nullptr, array.get()};
     TRY_ASSIGN(Ref frame, checked(PyObject_VectorcallDict(frame_class.get(), args + 1,
                                                           1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                                           keywords.get())));
-    if (record != nullptr && !record->string_columns.empty()) {
+    if (decoded) {
         TRY(decode_frame(frame.get(), pandas.get(), matrix, *record));
     }
     return frame;
@@ -74,7 +100,7 @@ Result<Ref> frame_out(const Matrix& matrix, const std::vector<std::string>& name
 
 }  // namespace
 
-Result<Ref> arr_to_out(const Matrix& matrix, OUT out, const EncodingInfo* record) {
+Result<Ref> arr_to_out(Matrix& matrix, OUT out, const EncodingInfo* record) {
     if (auto* frame = std::get_if<OUT::DataFrame>(&out.kind)) {
         return frame_out(matrix, frame->columns, record);
     }

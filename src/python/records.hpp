@@ -42,6 +42,8 @@ public:
     static DoubleBuffer borrowed(const double* data) noexcept;
 
     double* data() noexcept { return data_.get(); }
+    // Hands an owned block over: the caller frees it with std::free.
+    double* release() noexcept { return data_.release(); }
     const double* data() const noexcept { return data_.get(); }
     bool owned() const noexcept { return data_.get_deleter().owned; }
 
@@ -60,6 +62,9 @@ struct Matrix {
 
     static Matrix row_major(DoubleBuffer data, std::size_t rows, std::size_t cols) {
         return Matrix{std::move(data), rows, cols, static_cast<std::ptrdiff_t>(cols), 1};
+    }
+    static Matrix column_major(DoubleBuffer data, std::size_t rows, std::size_t cols) {
+        return Matrix{std::move(data), rows, cols, 1, static_cast<std::ptrdiff_t>(rows)};
     }
 
     const double* origin() const noexcept {
