@@ -1,10 +1,13 @@
 """Benchmark of tarnix against scikit-learn, pandas, category_encoders,
 polars and a plain NumPy copy. Run it through bench/run.sh.
 
-Cases: 1 DataFrame (encode, decode), 2 object array (encode, decode),
-3 float64 array (C and Fortran order), 4 growth over row counts and pool
-sizes 1 and 2 (whole calls, and the column stage alone through the native
-bench/native/column_stage.cpp, which bench/run.sh builds into build/bench).
+Cases: 1 DataFrame with Python-backed str text columns (encode, decode),
+1a the same cells with Arrow-backed str text columns, 1c with category text
+columns, 2 object array (encode, decode), 3 float64 array (C and Fortran
+order), 4 growth over row counts and pool sizes 1 and 2 (whole calls, and the
+column stage alone through the native bench/native/column_stage.cpp, which
+bench/run.sh builds into build/bench), 5 a real-shaped table read back from a
+CSV file (Arrow-backed str text columns) against a pandas.factorize loop.
 Writes results.md and results.png into bench/results/.
 """
 
@@ -23,29 +26,34 @@ import cases  # noqa: E402
 import measure  # noqa: E402
 
 FULL = {"frame_rows": 1_000_000, "array_rows": 1_000_000, "float_rows": 10_000_000,
-        "growth": [10**4, 10**5, 10**6, 10**7], "repeats": 5, "column_stage_rounds": 5}
+        "growth": [10**4, 10**5, 10**6, 10**7], "csv_rows": 1_414_593, "repeats": 5,
+        "column_stage_rounds": 5}
 QUICK = {"frame_rows": 20_000, "array_rows": 20_000, "float_rows": 200_000,
-         "growth": [10**3, 10**4, 10**5], "repeats": 2, "column_stage_rounds": 2}
+         "growth": [10**3, 10**4, 10**5], "csv_rows": 28_000, "repeats": 2, "column_stage_rounds": 2}
 # Tables this large get at most this many runs per timing.
 BIG_ROWS, BIG_REPEATS = 5_000_000, 3
-ALL_CASES = (1, 2, 3, 4)
+ALL_CASES = ("1", "1a", "1c", "2", "3", "4", "5")
 
 
 def parse_args(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true",
                         help="small sizes and 2 runs each: a smoke run of well under a minute")
-    parser.add_argument("--cases", default=",".join(map(str, ALL_CASES)),
-                        help="comma-separated cases to run (default: 1,2,3,4)")
+    parser.add_argument("--cases", default=",".join(ALL_CASES),
+                        help="comma-separated cases to run (default: all of 1,1a,1c,2,3,4,5): "
+                             "1 DataFrame with Python-backed str text, 1a the same with Arrow-backed "
+                             "str text, 1c with category text, 2 object array, 3 float64 array, "
+                             "4 growth and threads, 5 real-shaped table read from a CSV file")
     parser.add_argument("--repeats", type=int, help="runs per timing (default 5, quick 2)")
     parser.add_argument("--max-rows", type=int,
                         help="cap the row count of every case; growth sizes above it are skipped")
     parser.add_argument("--out", help="output directory (default bench/results)")
     parser.add_argument("--threads-worker", type=int, metavar="ROWS", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
-    args.cases = sorted({int(c) for c in args.cases.split(",") if c.strip()})
-    if not set(args.cases) <= set(ALL_CASES):
-        parser.error(f"--cases takes numbers from {ALL_CASES}")
+    chosen = {c.strip() for c in args.cases.split(",") if c.strip()}
+    if not chosen <= set(ALL_CASES):
+        parser.error(f"--cases takes cases from {','.join(ALL_CASES)}")
+    args.cases = [c for c in ALL_CASES if c in chosen]
     if args.repeats is not None and args.repeats < 1:
         parser.error("--repeats must be at least 1")
     return args
@@ -79,7 +87,7 @@ def environment():
         "commit": (git("rev-parse", "--short", "HEAD") or "?") + (" with local changes in src/" if dirty else ""),
         "versions": {name: version(module) for name, module in (
             ("numpy", "numpy"), ("pandas", "pandas"), ("scikit-learn", "sklearn"),
-            ("category_encoders", "category_encoders"), ("polars", "polars"))},
+            ("category_encoders", "category_encoders"), ("polars", "polars"), ("pyarrow", "pyarrow"))},
         "threads": os.environ.get("RAYON_NUM_THREADS", "default"),
     }
 
@@ -105,15 +113,16 @@ def main(argv):
     setting = environment()
     started = time.perf_counter()
     try:
-        if 1 in args.cases:
-            rows = min(sizes["frame_rows"], cap)
-            cases.case_frame(rows, repeats_for(rows), progress, results)
-        if 2 in args.cases:
+        for case in ("1", "1a", "1c"):
+            if case in args.cases:
+                rows = min(sizes["frame_rows"], cap)
+                cases.case_frame(case, rows, repeats_for(rows), progress, results)
+        if "2" in args.cases:
             rows = min(sizes["array_rows"], cap)
             cases.case_object_array(rows, repeats_for(rows), progress, results)
-        if 3 in args.cases:
+        if "3" in args.cases:
             cases.case_float(min(sizes["float_rows"], cap), repeats, progress, results)
-        if 4 in args.cases:
+        if "4" in args.cases:
             growth = [rows for rows in sizes["growth"] if rows <= cap]
             skipped += [f"case 4 growth at {rows:,} rows (above --max-rows)"
                         for rows in sizes["growth"] if rows > cap]
@@ -126,6 +135,9 @@ def main(argv):
             else:
                 skipped.append("case 4 column stage (build/bench/column_stage_bench is not built; "
                                "bench/run.sh builds it)")
+        if "5" in args.cases:
+            rows = min(sizes["csv_rows"], cap)
+            cases.case_csv(rows, repeats_for(rows), progress, results)
     except measure.Mismatch as mismatch:
         progress.say(f"MISMATCH, benchmark stopped: {mismatch}")
         return 1

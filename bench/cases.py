@@ -28,6 +28,10 @@ def run_table_case(case, table, text_positions, make_peers, repeats, progress, r
     reference.prepare(table)
     want_codes = reference.encode(table)
     want_labels = reference.decode(reference.decode_input(want_codes)) if reference.decodes else None
+    if reference.decodes:
+        measure.check_labels(f"{tag} tarnix round trip", want_labels, table, layout.text)
+        if layout.is_frame:
+            measure.check_frame_text(f"{tag} tarnix decode", want_labels, layout.text)
     for peer in peers:
         peer.prepare(table)
         got = want_codes if peer is reference else peer.encode(table)
@@ -53,11 +57,18 @@ def frame_text_positions():
     return [data.FRAME_COLUMNS.index(name) for name in data.TEXT_COLUMNS]
 
 
-def case_frame(rows, repeats, progress, results):
-    progress.say(f"[case 1] making a DataFrame of {rows:,} x {len(data.FRAME_COLUMNS)}")
-    table = data.frame(rows)
-    run_table_case("1", table, frame_text_positions(), peer_kinds.table_peers,
-                   repeats, progress, results)
+# Case 1 and its variants: the same cells, text columns stored as
+# data.TEXT_DTYPES[storage]; the Arrow one adds polars reading its Arrow arrays.
+FRAME_VARIANTS = {"1": ("python", "Python-backed str", peer_kinds.table_peers),
+                  "1a": ("arrow", "Arrow-backed str", peer_kinds.arrow_table_peers),
+                  "1c": ("category", "category", peer_kinds.table_peers)}
+
+
+def case_frame(case, rows, repeats, progress, results):
+    storage, what, make_peers = FRAME_VARIANTS[case]
+    progress.say(f"[case {case}] making a DataFrame of {rows:,} x {len(data.FRAME_COLUMNS)}, text as {what}")
+    table = data.frame(rows, text=storage)
+    run_table_case(case, table, frame_text_positions(), make_peers, repeats, progress, results)
 
 
 def case_object_array(rows, repeats, progress, results):
@@ -75,6 +86,13 @@ def case_float(rows, repeats, progress, results):
                        tag=f"[case 3, {order} order]")
         del table
         gc.collect()
+
+
+def case_csv(rows, repeats, progress, results):
+    progress.say(f"[case 5] writing a CSV of {rows:,} x {len(data.CSV_COLUMNS)} and reading it back")
+    table = data.csv_frame(rows)
+    text = [data.CSV_COLUMNS.index(name) for name in data.CSV_TEXT]
+    run_table_case("5", table, text, peer_kinds.factorize_peers, repeats, progress, results)
 
 
 def case_growth(sizes, repeats_for, progress, results):

@@ -4,12 +4,20 @@ Labels are ASCII ("b0001234"), so Python's str order, NumPy's sort and every
 peer's sort agree with tarnix's byte order.
 """
 
+import os
+import tempfile
+
 import numpy as np
 import pandas as pd
 
-# pandas' "str" dtype kept on Python storage whatever else is installed, so
-# every peer sees the same frame.
+# Case 1's text columns: pandas' "str" dtype on Python storage, which is what
+# that dtype is without pyarrow. pyarrow is installed in the venv (it makes
+# "str" Arrow-backed by default), so the storage is named explicitly.
 TEXT_DTYPE = pd.StringDtype(storage="python", na_value=np.nan)
+# The text columns of case 1's variants: 1a "str" on pyarrow storage, 1c
+# "category" (its categories get the default "str" dtype).
+TEXT_DTYPES = {"python": TEXT_DTYPE, "arrow": pd.StringDtype(storage="pyarrow", na_value=np.nan),
+               "category": "category"}
 
 TEXT_CARDINALITIES = (10, 1_000, 100_000, 1_000_000)
 MISSING_SHARE = 0.01
@@ -39,14 +47,15 @@ def text_column(rng, rows, cardinality, prefix, missing_share=0.0):
     return column
 
 
-def frame(rows, seed=1):
+def frame(rows, seed=1, text="python"):
     """Case 1: 4 text columns (cardinality 10 .. 10^6, ~1% missing), 2 float64
-    columns (one with ~1% NaN) and 2 int64 columns."""
+    columns (one with ~1% NaN) and 2 int64 columns. `text` is the storage of
+    the text columns (a key of TEXT_DTYPES); the cells are the same for all."""
     rng = _rng(seed)
     columns = {}
     for name, cardinality, prefix in zip(TEXT_COLUMNS, TEXT_CARDINALITIES, "abcd"):
         raw = text_column(rng, rows, cardinality, prefix, MISSING_SHARE)
-        columns[name] = pd.array(raw, dtype=TEXT_DTYPE)
+        columns[name] = pd.array(raw, dtype=TEXT_DTYPES[text])
     f0 = rng.standard_normal(rows)
     f0[rng.random(rows) < MISSING_SHARE] = np.nan
     columns["f0"] = f0
@@ -54,6 +63,42 @@ def frame(rows, seed=1):
     columns["i0"] = rng.integers(0, 1_000, rows, dtype=np.int64)
     columns["i1"] = rng.integers(-(2**40), 2**40, rows, dtype=np.int64)
     return pd.DataFrame({name: columns[name] for name in FRAME_COLUMNS})
+
+
+# Case 5, shaped like a real table: low-cardinality text columns (label ->
+# weight) between numeric ones, a few text cells missing.
+CSV_TEXT = {
+    "sex": {"female": 0.52, "male": 0.48},
+    "plan": {"basic": 0.6, "plus": 0.3, "premium": 0.1},
+    "region": {"central": 0.1, "east": 0.25, "north": 0.2, "south": 0.3, "west": 0.15},
+    "weekday": {"Mon": 0.16, "Tue": 0.16, "Wed": 0.16, "Thu": 0.16, "Fri": 0.16, "Sat": 0.1, "Sun": 0.1},
+}
+CSV_COLUMNS = ("sex", "age", "plan", "bmi", "region", "charges", "weekday")
+CSV_MISSING_SHARE = 0.001
+
+
+def csv_frame(rows, seed=4):
+    """Case 5: CSV_COLUMNS written to a CSV file in a temporary directory and
+    read back with pandas.read_csv, which gives the text columns pandas'
+    default "str" dtype (Arrow storage with pyarrow installed)."""
+    rng = _rng(seed)
+    columns = {}
+    for name, weights in CSV_TEXT.items():
+        column = rng.choice(np.array(list(weights), dtype=object), rows, p=list(weights.values()))
+        column[rng.random(rows) < CSV_MISSING_SHARE] = None
+        columns[name] = column
+    columns["age"] = rng.integers(18, 90, rows)
+    columns["bmi"] = np.round(rng.normal(27, 5, rows), 1)
+    columns["charges"] = np.round(rng.lognormal(9, 1, rows), 2)
+    with tempfile.TemporaryDirectory() as directory:
+        path = os.path.join(directory, "table.csv")
+        pd.DataFrame({name: columns[name] for name in CSV_COLUMNS}).to_csv(path, index=False)
+        table = pd.read_csv(path)
+    for name in CSV_TEXT:
+        if table[name].dtype != TEXT_DTYPES["arrow"]:
+            raise RuntimeError(f"read_csv gave column {name} the dtype {table[name].dtype!r}, "
+                               "not Arrow-backed str (is pyarrow installed?)")
+    return table
 
 
 def object_array(rows, seed=2):

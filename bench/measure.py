@@ -105,3 +105,20 @@ def check_labels(name, got, want, text_positions):
             i = np.flatnonzero(differ)[0]
             raise Mismatch(f"{name}: decode of column {j} differs from tarnix in "
                            f"{differ.sum()} rows, first at row {i}: {g[i]!r} vs {w[i]!r}")
+
+
+def check_frame_text(name, frame, text_positions):
+    """The text columns of a decoded frame are object columns of str, with
+    None (and no other value) for missing."""
+    for j in text_positions:
+        column = frame.iloc[:, j]
+        if column.dtype != object:
+            raise Mismatch(f"{name}: text column {j} has dtype {column.dtype}, not object")
+        values = column.to_numpy()
+        missing = pd.isna(values)
+        if pd.api.types.infer_dtype(values[~missing], skipna=False) not in ("string", "empty"):
+            raise Mismatch(f"{name}: text column {j} holds cells that are not str")
+        stray = [v for v in values[missing] if v is not None]
+        if stray:
+            raise Mismatch(f"{name}: text column {j} has {len(stray)} missing cells that are not None, "
+                           f"first {stray[0]!r}")

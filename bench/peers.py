@@ -170,19 +170,26 @@ class Polars(Peer):
 
     method "enum": cast to an Enum of the column's sorted labels and take the
     physical codes; method "rank": dense rank minus one (same codes, no
-    category table). With `prebuilt`, the polars frame is made before timing."""
+    category table). With `prebuilt`, the polars frame is made before timing.
+    With `from_arrow`, the text columns are the frame's own Arrow arrays,
+    taken by `pl.from_arrow` (Arrow-backed text columns only)."""
 
-    def __init__(self, layout, method="enum", prebuilt=False):
+    def __init__(self, layout, method="enum", prebuilt=False, from_arrow=False):
         super().__init__(layout)
-        self.method, self.prebuilt = method, prebuilt
+        self.method, self.prebuilt, self.from_arrow = method, prebuilt, from_arrow
         self.decodes = method == "enum" and not prebuilt
-        self.name = "polars" + ("" if method == "enum" else " rank") + (" prebuilt" if prebuilt else "")
+        self.name = ("polars" + ("" if method == "enum" else " rank") + (" prebuilt" if prebuilt else "")
+                     + (" from_arrow" if from_arrow else ""))
         self.frame = None
         if prebuilt:
             self.note = "same as polars rank, but the polars frame is built outside the timed call"
+        elif from_arrow:
+            self.note = ("text columns handed over from the frame's Arrow arrays, no Python object per cell "
+                         "(`pl.from_arrow(pyarrow.array(col.array))`), numeric ones from NumPy, "
+                         "`cast(pl.Enum(sorted labels)).to_physical()`; decode by `gather`")
         elif method == "enum":
             self.note = ("columns to polars `String` series "
-                         "(`pl.Series(col.to_numpy(na_value=None))`, as `from_pandas` needs pyarrow), "
+                         "(`pl.Series(col.to_numpy(na_value=None))`), "
                          "`cast(pl.Enum(sorted labels)).to_physical()`; decode by `gather`")
         else:
             self.note = "as polars, with `rank('dense') - 1` for the codes"
@@ -190,11 +197,16 @@ class Polars(Peer):
     def _polars_frame(self, data):
         import polars as pl
 
+        if self.from_arrow:
+            import pyarrow as pa
+
         lay = self.layout
         series = {}
         for j in range(lay.width):
             column = lay.column(data, j)
-            if j in lay.text:
+            if j in lay.text and self.from_arrow:
+                series[f"c{j}"] = pl.from_arrow(pa.array(column.array))
+            elif j in lay.text:
                 values = column.to_numpy(na_value=None) if lay.is_frame else column
                 series[f"c{j}"] = pl.Series(values, dtype=pl.String)
             else:
@@ -240,6 +252,15 @@ def table_peers(layout):
     return [Tarnix(layout), ScikitLearn(layout), PandasFactorize(layout),
             CategoryEncoders(layout), Polars(layout, "enum"), Polars(layout, "rank"),
             Polars(layout, "rank", prebuilt=True)]
+
+
+def arrow_table_peers(layout):
+    """table_peers, plus polars reading the frame's Arrow text columns."""
+    return table_peers(layout) + [Polars(layout, from_arrow=True)]
+
+
+def factorize_peers(layout):
+    return [Tarnix(layout), PandasFactorize(layout)]
 
 
 class NumpyCopy(Peer):

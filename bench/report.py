@@ -29,6 +29,12 @@ def _case_title(r):
     case, rows = r["case"], r["rows"]
     if case == "1":
         return f"1 DataFrame {rows:,} x 8"
+    if case == "1a":
+        return f"1a DataFrame {rows:,} x 8, Arrow-backed str"
+    if case == "1c":
+        return f"1c DataFrame {rows:,} x 8, category"
+    if case == "5":
+        return f"5 CSV read back {rows:,} x {r['cells'] // rows}"
     if case == "2":
         return f"2 object array {rows:,} x 4"
     if case in ("3C", "3F"):
@@ -66,6 +72,14 @@ def _targets(results):
     versus("1", "encode", "polars", 1,
            "Case 1 encode no slower than polars (Enum cast, fed from the pandas frame)")
     versus("1", "decode", "scikit-learn", 3, "Case 1 decode >= 3x faster than scikit-learn")
+    for case, at_most, what in (("1a", 0.8, "Arrow-backed str"), ("1c", 0.4, "category")):
+        r, base = _find(results, case, "encode", "tarnix"), _find(results, "1", "encode", "tarnix")
+        share = r["median"] / base["median"] if r and base else None
+        rows.append((f"Case {case} encode ({what}) <= {at_most}x case 1's (Python-backed str)",
+                     f"{case} / 1 = {share:.2f}" if share else f"not run (needs cases 1 and {case})",
+                     None if share is None else share <= at_most))
+    versus("1a", "encode", "polars from_arrow", 1,
+           "Case 1a encode no slower than polars (Enum cast, text read by `pl.from_arrow`)")
     versus("2", "encode", "pandas", 2, "Case 2 encode >= 2x faster than the pandas factorize loop")
     versus("2", "decode", "pandas", 2, "Case 2 decode >= 2x faster than the pandas factorize loop")
     for order in "CF":
@@ -86,6 +100,7 @@ def _targets(results):
     speedup = _speedup(results, "column stage", "encode")
     rows.append(("Threads column stage: 2 threads >= 1.6x faster than 1", _times(speedup),
                  None if speedup is None else speedup >= 1.6))
+    versus("5", "encode", "pandas", 3, "Case 5 encode >= 3x faster than the pandas factorize loop")
     return rows
 
 
@@ -94,8 +109,9 @@ def _information(results):
     themselves: the other polars variants and the whole-call speed-ups."""
     rows = []
     for r in results:
-        if r["case"] == "1" and r["step"] == "encode" and r["peer"].startswith("polars "):
-            rows.append((f"Case 1 encode, {r['peer']} / tarnix", _times(_ratio(results, r))))
+        if (r["case"] in ("1", "1a", "1c") and r["step"] == "encode" and r["peer"].startswith("polars ")
+                and r["peer"] != "polars from_arrow"):
+            rows.append((f"Case {r['case']} encode, {r['peer']} / tarnix", _times(_ratio(results, r))))
     for step in ("encode", "decode"):
         speedup = _speedup(results, "threads", step)
         if speedup:
@@ -178,12 +194,18 @@ def markdown(results, run):
         lines += [f"| {what} | {value} |" for what, value in information]
     lines += ["", "## Notes", "",
               "- All peers produce the same thing: codes 0..k-1 in sorted (byte) order of the labels, "
-              "NaN for missing, numeric columns as float64; tarnix returns a DataFrame (case 1) or an "
-              "array, the peers a float64 array. Decode gives the labels back (tarnix: a DataFrame with "
+              "NaN for missing, numeric columns as float64; tarnix returns a DataFrame (cases 1, 1a, 1c, 5) "
+              "or an array, the peers a float64 array. Decode gives the labels back (tarnix: a DataFrame with "
               "object columns, None for missing; peers: their label arrays).",
               "- Inputs: case 1's text columns have pandas' `str` dtype (Python storage), about 1% "
               "missing (None and NaN, both NaN in that dtype); f0 has about 1% NaN. Labels are ASCII, "
-              "so every peer's sort is byte order. Case 2 has text cells only."]
+              "so every peer's sort is byte order. Case 1a has the same cells with `str` on pyarrow "
+              "storage, case 1c with `category` (categories of the default `str` dtype). Case 2 has "
+              "text cells only. Case 5 is written to a CSV file and read back with `pandas.read_csv`: "
+              "4 text columns of 2, 3, 5 and 7 labels (about 0.1% missing), which come back as `str` "
+              "on pyarrow storage, and 3 numeric columns.",
+              "- tarnix's decode of every frame is checked against the input: object columns of str, "
+              "None for missing."]
     notes = {}
     for r in results:
         if r["note"]:
@@ -221,22 +243,22 @@ def _bars(ax, results, case, title, log=True):
 
 
 def chart(results, path):
-    fig, axes = plt.subplots(2, 3, figsize=(15, 9))
-    for ax, case in zip(axes[0], ("1", "2")):
+    fig, axes = plt.subplots(3, 3, figsize=(15, 13.5))
+    for ax, case in zip([*axes[0], axes[1][0], axes[1][2]], ("1", "1a", "1c", "2", "5")):
         first = next((r for r in results if r["case"] == case), None)
         if first:
-            _bars(ax, results, case, f"Case {_case_title(first)} (label: peer / tarnix)")
+            _bars(ax, results, case, f"Case {_case_title(first)}\n(label: peer / tarnix)")
         else:
             ax.set_visible(False)
     float_rows = [r for r in results if r["case"] in ("3C", "3F")]
-    ax = axes[0][2]
+    ax = axes[1][1]
     if float_rows:
         merged = [dict(r, case="3", step=f"{r['case'][1]} order") for r in float_rows]
         _bars(ax, merged, "3", f"Case 3 float64 {float_rows[0]['rows']:,} x 4 copy", log=False)
     else:
         ax.set_visible(False)
     growth = [r for r in results if r["case"] == "4"]
-    ax = axes[1][0]
+    ax = axes[2][0]
     if growth:
         sizes = sorted({r["rows"] for r in growth})
         for i, step in enumerate(("encode", "decode")):
@@ -250,7 +272,7 @@ def chart(results, path):
     else:
         ax.set_visible(False)
     present = _thread_columns(results)
-    ax = axes[1][1]
+    ax = axes[2][1]
     if present:
         rows = next(r["rows"] for r in results if r["case"] in ("threads", "column stage"))
         for i, pool in enumerate(("tarnix, 1 thread", "tarnix, 2 threads")):
@@ -269,7 +291,7 @@ def chart(results, path):
         ax.legend(fontsize=7)
     else:
         ax.set_visible(False)
-    ax = axes[1][2]
+    ax = axes[2][2]
     ax.axis("off")
     text = "\n".join(f"{'+' if met else '-' if met is None else 'x'} {target.replace('Case ', 'C')}: {measured}"
                      for target, measured, met in _targets(results))
