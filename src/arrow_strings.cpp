@@ -87,7 +87,10 @@ std::optional<StringLayout> string_layout(const char* format) noexcept {
 
 void append_string_views(const ArrowArray& array, StringLayout layout, NullLabels& nulls,
                          std::vector<std::string_view>& out) {
-    if (array.length < 0 || array.offset < 0 || array.buffers == nullptr) malformed("bad length or offset");
+    if (array.length < 0 || array.offset < 0) malformed("bad length or offset");
+    // An empty array may leave out even the buffers it would need.
+    if (array.length == 0) return;
+    if (array.buffers == nullptr) malformed("buffers missing");
     switch (layout) {
         case StringLayout::Offsets32: return append_offset_strings<std::int32_t>(array, nulls, out);
         case StringLayout::Offsets64: return append_offset_strings<std::int64_t>(array, nulls, out);

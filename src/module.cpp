@@ -20,12 +20,10 @@ PyMethodDef exit_callback = {"_tarnix_exiting", note_interpreter_exit, METH_NOAR
 
 // atexit.register(a function that sets interpreter_exiting).
 Status watch_interpreter_exit() {
-    Ref name = make_str("atexit");
-    TRY_ASSIGN(Ref atexit, checked(PyImport_Import(name.get())));
+    TRY_ASSIGN(Ref atexit, checked(PyImport_Import(interned::atexit())));
     Ref callback = own(PyCFunction_New(&exit_callback, nullptr));
-    Ref register_name = make_str("register");
     PyObject* args[] = {atexit.get(), callback.get()};
-    TRY(checked(PyObject_VectorcallMethod(register_name.get(), args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+    TRY(checked(PyObject_VectorcallMethod(interned::register_(), args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                           nullptr)));
     return success();
 }

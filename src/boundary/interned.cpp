@@ -18,12 +18,15 @@ struct Name {
     }
 };
 
-Name add_note_name{"add_note", {}, nullptr};
-Name all_name{"__all__", {}, nullptr};
+#define TARNIX_INTERNED_ENTRY(function, text) Name function##_name{text, {}, nullptr};
+TARNIX_INTERNED_NAMES(TARNIX_INTERNED_ENTRY)
+#undef TARNIX_INTERNED_ENTRY
 
 }  // namespace
 
-PyObject* add_note() { return add_note_name.get(); }
-PyObject* dunder_all() { return all_name.get(); }
+#define TARNIX_INTERNED_DEFINE(function, text) \
+    PyObject* function() { return function##_name.get(); }
+TARNIX_INTERNED_NAMES(TARNIX_INTERNED_DEFINE)
+#undef TARNIX_INTERNED_DEFINE
 
 }  // namespace tarnix::interned

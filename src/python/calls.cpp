@@ -2,23 +2,14 @@
 
 #include <vector>
 
-#include "boundary/text.hpp"
 
 namespace tarnix {
 
-Result<Ref> import_module(std::string_view name) {
-    Ref text = make_str(name);
-    return checked(PyImport_Import(text.get()));
-}
+Result<Ref> import_module(PyObject* name) { return checked(PyImport_Import(name)); }
 
-Result<Ref> get_attr(PyObject* object, std::string_view name) {
-    Ref text = make_str(name);
-    return checked(PyObject_GetAttr(object, text.get()));
-}
+Result<Ref> get_attr(PyObject* object, PyObject* name) { return checked(PyObject_GetAttr(object, name)); }
 
-Result<Ref> call_method(PyObject* receiver, std::string_view name,
-                        std::initializer_list<PyObject*> args) {
-    Ref text = make_str(name);
+Result<Ref> call_method(PyObject* receiver, PyObject* name, std::initializer_list<PyObject*> args) {
     PyObject* slots[4];
     std::vector<PyObject*> spill;
     PyObject** all = slots;
@@ -29,7 +20,7 @@ Result<Ref> call_method(PyObject* receiver, std::string_view name,
     all[0] = receiver;
     std::size_t i = 1;
     for (PyObject* arg : args) all[i++] = arg;
-    return checked(PyObject_VectorcallMethod(text.get(), all,
+    return checked(PyObject_VectorcallMethod(name, all,
                                              (args.size() + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 

@@ -70,9 +70,9 @@ PyTypeObject* memmap_type() {
     static Once looked_up;
     static PyObject* type = nullptr;
     call_once_detached(looked_up, [] {
-        auto numpy = import_module("numpy");
+        auto numpy = import_module(interned::numpy());
         if (!numpy) return;
-        auto memmap = get_attr(numpy.value().get(), "memmap");
+        auto memmap = get_attr(numpy.value().get(), interned::memmap());
         if (memmap && PyType_Check(memmap.value().get())) type = memmap.value().release();
     });
     return reinterpret_cast<PyTypeObject*>(type);

@@ -93,7 +93,7 @@ Result<std::vector<std::string>> names_as_strings(PyObject* labels) {
 
 // Second reading: labels.tolist(), every item a signed 64-bit integer.
 Result<std::vector<std::string>> names_as_integers(PyObject* labels) {
-    TRY_ASSIGN(Ref list, call_method(labels, "tolist"));
+    TRY_ASSIGN(Ref list, call_method(labels, interned::tolist()));
     if (PyUnicode_Check(list.get()) || !PySequence_Check(list.get())) {
         return cast_error(list.get(), "Sequence");
     }
@@ -110,7 +110,7 @@ Result<std::vector<std::string>> names_as_integers(PyObject* labels) {
 }
 
 Result<std::vector<std::string>> column_names(PyObject* frame) {
-    TRY_ASSIGN(Ref labels, get_attr(frame, "columns"));
+    TRY_ASSIGN(Ref labels, get_attr(frame, interned::columns()));
     auto names = names_as_strings(labels.get());
     if (names) return std::move(names).value();
     if (!names.error().is_ordinary()) return std::move(names).error();

@@ -120,13 +120,10 @@ Result<Ref> decode_array(const Matrix& matrix, const EncodingInfo& record) {
 }
 
 Status decode_frame(PyObject* frame, PyObject* pandas, const Matrix& matrix, const EncodingInfo& record) {
-    TRY_ASSIGN(Ref series_class, get_attr(pandas, "Series"));
+    TRY_ASSIGN(Ref series_class, get_attr(pandas, interned::Series()));
     Ref keywords = own(PyDict_New());
-    Ref dtype_key = make_str("dtype");
-    Ref object_dtype = make_str("object");
-    Ref copy_key = make_str("copy");
-    TRY(checked_status(PyDict_SetItem(keywords.get(), dtype_key.get(), object_dtype.get())));
-    TRY(checked_status(PyDict_SetItem(keywords.get(), copy_key.get(), Py_False)));
+    TRY(checked_status(PyDict_SetItem(keywords.get(), interned::dtype(), interned::object())));
+    TRY(checked_status(PyDict_SetItem(keywords.get(), interned::copy(), Py_False)));
     numpy::ensure_api();
     for (std::size_t col : record.string_columns) {
         ColumnTexts texts(code_map(record, col), Py_None);
@@ -142,7 +139,7 @@ Status decode_frame(PyObject* frame, PyObject* pandas, const Matrix& matrix, con
                                                                1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
                                                                keywords.get())));
         Ref position = own(PyLong_FromSize_t(col));
-        TRY(call_method(frame, "isetitem", {position.get(), column.get()}));
+        TRY(call_method(frame, interned::isetitem(), {position.get(), column.get()}));
     }
     return success();
 }
@@ -164,12 +161,12 @@ Ref block_array(std::size_t count, std::size_t rows, int type, Fill&& fill) {
 
 Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& matrix, PyObject* names,
                                               const EncodingInfo& record) {
-    Result<Ref> internals = checked(PyImport_ImportModule("pandas.api.internals"));
+    Result<Ref> internals = import_module(interned::pandas_api_internals());
     if (!internals) {
         if (!internals.error().is_ordinary()) return std::move(internals).error();
         return std::optional<Ref>();
     }
-    Result<Ref> create = get_attr(internals.value().get(), "create_dataframe_from_blocks");
+    Result<Ref> create = get_attr(internals.value().get(), interned::create_dataframe_from_blocks());
     if (!create) {
         if (!create.error().is_ordinary()) return std::move(create).error();
         return std::optional<Ref>();
@@ -211,10 +208,10 @@ Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& mat
                           }),
               text_columns);
 
-    TRY_ASSIGN(Ref range_class, get_attr(pandas, "RangeIndex"));
+    TRY_ASSIGN(Ref range_class, get_attr(pandas, interned::RangeIndex()));
     Ref length = own(PyLong_FromSize_t(rows));
     TRY_ASSIGN(Ref index, checked(PyObject_CallOneArg(range_class.get(), length.get())));
-    TRY_ASSIGN(Ref index_class, get_attr(pandas, "Index"));
+    TRY_ASSIGN(Ref index_class, get_attr(pandas, interned::Index()));
     TRY_ASSIGN(Ref columns, checked(PyObject_CallOneArg(index_class.get(), names)));
     PyObject* args[] = {nullptr, blocks.get(), index.get(), columns.get()};
     TRY_ASSIGN(Ref frame, checked(PyObject_Vectorcall(create.value().get(), args + 1,

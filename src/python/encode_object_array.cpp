@@ -7,6 +7,7 @@
 
 #include "boundary/error.hpp"
 #include "boundary/fatal.hpp"
+#include "boundary/interned.hpp"
 #include "boundary/text.hpp"
 #include "python/cell_reader.hpp"
 #include "python/frame_columns.hpp"
@@ -31,8 +32,7 @@ std::size_t shape_dimension(PyObject* shape, Py_ssize_t axis) {
 }
 
 Shape read_shape(PyObject* obj) {
-    Ref name = make_str("shape");
-    Ref owned = Ref::steal(PyObject_GetAttr(obj, name.get()));
+    Ref owned = Ref::steal(PyObject_GetAttr(obj, interned::shape()));
     if (!owned) panic_from("could not read the input's shape", PyErr::fetch());
     PyObject* shape = owned.get();
     if (!PyTuple_Check(shape) || PyTuple_GET_SIZE(shape) != 2) {
@@ -85,8 +85,7 @@ std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cell
             return read_frame_columns(std::move(*columns), shape, cells);
         }
     }
-    Ref name = make_str("values");
-    Ref values = Ref::steal(PyObject_GetAttr(frame, name.get()));
+    Ref values = Ref::steal(PyObject_GetAttr(frame, interned::values()));
     if (!values) {
         PyErr error = PyErr::fetch();
         if (shape.rows < kFewestRows && error.is_ordinary()) {

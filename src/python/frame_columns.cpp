@@ -24,15 +24,13 @@ std::optional<T> probe(Result<T> result) {
 }
 
 bool is_exact_pandas_frame(PyObject* frame) {
-    Ref name = make_str("pandas");
-    PyObject* pandas = PyImport_GetModule(name.get());  // NULL when pandas was never imported
-    if (pandas == nullptr) return false;
-    Ref owned = Ref::steal(pandas);
-    auto frame_type = probe(get_attr(pandas, "DataFrame"));
+    Ref pandas = Ref::steal(PyImport_GetModule(interned::pandas()));  // NULL when pandas was never imported
+    if (!pandas) return false;
+    auto frame_type = probe(get_attr(pandas.get(), interned::DataFrame()));
     return frame_type && reinterpret_cast<PyObject*>(Py_TYPE(frame)) == frame_type->get();
 }
 
-std::optional<std::string> text_attr(PyObject* object, std::string_view name) {
+std::optional<std::string> text_attr(PyObject* object, PyObject* name) {
     auto value = probe(get_attr(object, name));
     if (!value || !PyUnicode_Check(value->get())) return std::nullopt;
     auto view = utf8_view(value->get());
@@ -41,8 +39,8 @@ std::optional<std::string> text_attr(PyObject* object, std::string_view name) {
 
 bool is_pandas_type(PyObject* dtype, std::string_view name) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(dtype));
-    auto module = text_attr(type, "__module__");
-    return text_attr(type, "__name__") == name && module && module->starts_with("pandas");
+    auto module = text_attr(type, interned::dunder_module());
+    return text_attr(type, interned::dunder_name()) == name && module && module->starts_with("pandas");
 }
 
 bool readable_dtype(PyObject* dtype) {
@@ -51,17 +49,17 @@ bool readable_dtype(PyObject* dtype) {
         const char kind = reinterpret_cast<PyArray_Descr*>(dtype)->kind;
         return kind == 'b' || kind == 'i' || kind == 'u' || kind == 'f' || kind == 'O';
     }
-    return is_pandas_type(dtype, "StringDtype") && text_attr(dtype, "storage") == "python";
+    return is_pandas_type(dtype, "StringDtype") && text_attr(dtype, interned::storage()) == "python";
 }
 
 // Whether a dtype holds its strings in Arrow memory, and how "values" reads
 // its missing cells: NaN (true) or pandas.NA (false). Nothing for other dtypes.
 std::optional<bool> arrow_string_nulls(PyObject* dtype) {
     if (is_pandas_type(dtype, "StringDtype")) {
-        auto storage = text_attr(dtype, "storage");
+        auto storage = text_attr(dtype, interned::storage());
         if (storage != "pyarrow" && storage != "pyarrow_numpy") return std::nullopt;
     } else if (is_pandas_type(dtype, "ArrowDtype")) {
-        auto arrow_type = probe(get_attr(dtype, "pyarrow_dtype"));
+        auto arrow_type = probe(get_attr(dtype, interned::pyarrow_dtype()));
         if (!arrow_type) return std::nullopt;
         auto name = str_of(arrow_type->get());
         if (!name) {
@@ -72,22 +70,22 @@ std::optional<bool> arrow_string_nulls(PyObject* dtype) {
     } else {
         return std::nullopt;
     }
-    auto na = probe(get_attr(dtype, "na_value"));
+    auto na = probe(get_attr(dtype, interned::na_value()));
     if (!na) return std::nullopt;
     if (PyFloat_CheckExact(na->get()) && std::isnan(PyFloat_AS_DOUBLE(na->get()))) return true;
-    auto text = text_attr(reinterpret_cast<PyObject*>(Py_TYPE(na->get())), "__name__");
+    auto text = text_attr(reinterpret_cast<PyObject*>(Py_TYPE(na->get())), interned::dunder_name());
     if (text == "NAType") return false;
     return std::nullopt;
 }
 
 // The column's Arrow stream, if it offers one of strings.
 std::optional<Ref> arrow_stream(PyObject* series) {
-    auto capsule = probe(call_method(series, "__arrow_c_stream__"));
+    auto capsule = probe(call_method(series, interned::dunder_arrow_c_stream()));
     if (!capsule) {
         // pandas before 3: the array converts itself to a pyarrow chunked array
-        auto array = probe(get_attr(series, "array"));
-        auto chunked = array ? probe(call_method(array->get(), "__arrow_array__")) : std::nullopt;
-        capsule = chunked ? probe(call_method(chunked->get(), "__arrow_c_stream__")) : std::nullopt;
+        auto array = probe(get_attr(series, interned::array()));
+        auto chunked = array ? probe(call_method(array->get(), interned::dunder_arrow_array())) : std::nullopt;
+        capsule = chunked ? probe(call_method(chunked->get(), interned::dunder_arrow_c_stream())) : std::nullopt;
     }
     if (!capsule || !PyCapsule_IsValid(capsule->get(), "arrow_array_stream")) return std::nullopt;
     auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule->get(), "arrow_array_stream"));
@@ -105,8 +103,8 @@ std::optional<Ref> arrow_stream(PyObject* series) {
 
 // The UTF-8 text of every category, if all are exact str.
 std::optional<std::vector<std::string>> category_texts(PyObject* dtype) {
-    auto categories = probe(get_attr(dtype, "categories"));
-    auto values = categories ? probe(call_method(categories->get(), "to_numpy")) : std::nullopt;
+    auto categories = probe(get_attr(dtype, interned::categories()));
+    auto values = categories ? probe(call_method(categories->get(), interned::to_numpy())) : std::nullopt;
     if (!values || Py_TYPE(values->get()) != &PyArray_Type) return std::nullopt;
     auto* array = reinterpret_cast<PyArrayObject*>(values->get());
     if (PyArray_NDIM(array) != 1 || PyArray_TYPE(array) != NPY_OBJECT) return std::nullopt;
@@ -125,8 +123,8 @@ std::optional<std::vector<std::string>> category_texts(PyObject* dtype) {
 
 // A categorical's codes: a 1-D array of signed integers, one per row.
 std::optional<Ref> category_codes(PyObject* series, std::size_t rows) {
-    auto array = probe(get_attr(series, "array"));
-    auto codes = array ? probe(get_attr(array->get(), "codes")) : std::nullopt;
+    auto array = probe(get_attr(series, interned::array()));
+    auto codes = array ? probe(get_attr(array->get(), interned::codes())) : std::nullopt;
     if (!codes || Py_TYPE(codes->get()) != &PyArray_Type) return std::nullopt;
     auto* codes_array = reinterpret_cast<PyArrayObject*>(codes->get());
     if (PyArray_NDIM(codes_array) != 1 || static_cast<std::size_t>(PyArray_DIMS(codes_array)[0]) != rows ||
@@ -142,11 +140,11 @@ std::optional<FrameColumn> frame_column(PyObject* iloc, std::size_t col, std::si
     PyTuple_SET_ITEM(key.get(), 1, own(PyLong_FromSize_t(col)).release());
     auto series = probe(checked(PyObject_GetItem(iloc, key.get())));
     if (!series) return std::nullopt;
-    auto dtype = probe(get_attr(series->get(), "dtype"));
+    auto dtype = probe(get_attr(series->get(), interned::dtype()));
     if (!dtype) return std::nullopt;
     FrameColumn column;
     if (readable_dtype(dtype->get())) {
-        auto array = probe(call_method(series->get(), "to_numpy"));
+        auto array = probe(call_method(series->get(), interned::to_numpy()));
         if (!array || !readable_column(array->get(), rows)) return std::nullopt;
         column.source = std::move(*array);
         return column;
@@ -175,7 +173,7 @@ std::optional<FrameColumn> frame_column(PyObject* iloc, std::size_t col, std::si
 
 std::optional<std::vector<FrameColumn>> plain_frame_columns(PyObject* frame, std::size_t rows, std::size_t cols) {
     if (!is_exact_pandas_frame(frame)) return std::nullopt;
-    auto iloc = probe(get_attr(frame, "iloc"));
+    auto iloc = probe(get_attr(frame, interned::iloc()));
     if (!iloc) return std::nullopt;
     std::vector<FrameColumn> columns;
     for (std::size_t col = 0; col < cols; ++col) {

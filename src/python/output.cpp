@@ -68,24 +68,22 @@ Result<Ref> frame_out(Matrix& matrix, const std::vector<std::string>& names,
     if (record != nullptr) {
         TRY(check_record_fits(*record, std::min(matrix.cols, names.size())));
     }
-    TRY_ASSIGN(Ref pandas, import_module("pandas"));
+    TRY_ASSIGN(Ref pandas, import_module(interned::pandas()));
     Ref keywords = own(PyDict_New());
     Ref column_list = own(PyList_New(static_cast<Py_ssize_t>(names.size())));
     for (std::size_t i = 0; i < names.size(); ++i) {
         PyList_SET_ITEM(column_list.get(), static_cast<Py_ssize_t>(i), make_str(names[i]).release());
     }
-    Ref columns_key = make_str("columns");
-    TRY(checked_status(PyDict_SetItem(keywords.get(), columns_key.get(), column_list.get())));
+    TRY(checked_status(PyDict_SetItem(keywords.get(), interned::columns(), column_list.get())));
     // The array is the frame's alone: pandas keeps a column-major one as it is.
-    Ref copy_key = make_str("copy");
-    TRY(checked_status(PyDict_SetItem(keywords.get(), copy_key.get(), Py_False)));
+    TRY(checked_status(PyDict_SetItem(keywords.get(), interned::copy(), Py_False)));
     // Building from blocks never splits a block of the frame, as replacing
     // a column of one does.
     if (record != nullptr && !record->string_columns.empty() && names.size() == matrix.cols) {
         TRY_ASSIGN(std::optional<Ref> decoded, frame_from_blocks(pandas.get(), matrix, column_list.get(), *record));
         if (decoded) return std::move(*decoded);
     }
-    TRY_ASSIGN(Ref frame_class, get_attr(pandas.get(), "DataFrame"));
+    TRY_ASSIGN(Ref frame_class, get_attr(pandas.get(), interned::DataFrame()));
     const bool decoded = record != nullptr && !record->string_columns.empty();
     Ref array = float_array(matrix, !decoded);
     PyObject* args[] = {nullptr, array.get()};
