@@ -46,14 +46,7 @@ Ref float_array(Matrix& m, bool adopt) {
     Ref array = own(PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_DOUBLE), 2, dims,
                                          nullptr, nullptr, column_major ? NPY_ARRAY_F_CONTIGUOUS : 0,
                                          nullptr));
-    auto* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
-    if (row_major || column_major) {
-        pool::copy_doubles(out, m.origin(), count);
-    } else {
-        for (std::size_t r = 0; r < m.rows; ++r) {
-            for (std::size_t c = 0; c < m.cols; ++c) *out++ = m.at(r, c);
-        }
-    }
+    if (count > 0) m.copy_into(static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get()))));
     return array;
 }
 

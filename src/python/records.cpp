@@ -51,8 +51,6 @@ bool lies_row_major(std::size_t outer, std::size_t inner, std::ptrdiff_t outer_s
             (outer == 1 || outer_stride == static_cast<std::ptrdiff_t>(inner)));
 }
 
-std::ptrdiff_t length(std::ptrdiff_t stride) noexcept { return stride < 0 ? -stride : stride; }
-
 }  // namespace
 
 bool Matrix::is_row_major_block() const noexcept {
@@ -63,24 +61,26 @@ bool Matrix::is_column_major_block() const noexcept {
     return lies_row_major(cols, rows, col_stride, row_stride);
 }
 
+bool Matrix::copy_into(double* out) const {
+    const bool row_major = is_row_major_block();
+    const bool column_major = !row_major && is_column_major_block();
+    if (row_major || column_major) {
+        pool::copy_doubles(out, origin(), rows * cols);
+        return column_major;
+    }
+    const double* first = origin();
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double* row = first + static_cast<std::ptrdiff_t>(r) * row_stride;
+        for (std::size_t c = 0; c < cols; ++c) *out++ = row[static_cast<std::ptrdiff_t>(c) * col_stride];
+    }
+    return false;
+}
+
 void Matrix::make_owned() {
     if (data.owned()) return;
-    const std::size_t count = rows * cols;
-    // A block with reversed axes is still one block.
-    const bool block = count > 0 && (lies_row_major(rows, cols, length(row_stride), length(col_stride)) ||
-                                     lies_row_major(cols, rows, length(col_stride), length(row_stride)));
-    DoubleBuffer copy = DoubleBuffer::uninitialized(count);
-    if (block) {
-        // The lowest address of a block is the start of its data.
-        pool::copy_doubles(copy.data(), data.data(), count);
-        data = std::move(copy);
-        return;
-    }
-    double* out = copy.data();
-    for (std::size_t r = 0; r < rows; ++r) {
-        for (std::size_t c = 0; c < cols; ++c) *out++ = at(r, c);
-    }
-    *this = row_major(std::move(copy), rows, cols);
+    DoubleBuffer copy = DoubleBuffer::uninitialized(rows * cols);
+    const bool column_major = rows * cols > 0 && copy_into(copy.data());
+    *this = column_major ? Matrix::column_major(std::move(copy), rows, cols) : row_major(std::move(copy), rows, cols);
 }
 
 }  // namespace tarnix

@@ -83,9 +83,12 @@ struct Matrix {
     bool is_row_major_block() const noexcept;
     bool is_column_major_block() const noexcept;
 
-    // A borrowed matrix becomes an owned copy: a gap-free block (row- or
-    // column-major, either axis possibly reversed) keeps its layout, anything
-    // else becomes row-major.
+    // Writes every element to `out`: a row-major or column-major block in one
+    // copy in its own order, anything else element by element in row-major
+    // order. Returns whether `out` is in column-major order.
+    bool copy_into(double* out) const;
+
+    // A borrowed matrix becomes an owned copy, laid out as copy_into writes.
     void make_owned();
 };
 
