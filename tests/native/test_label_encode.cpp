@@ -1,5 +1,6 @@
 // Label encoding of one column: dense codes in byte order, NaN for missing
 // labels, and the label map / code map that go with them.
+#include "boundary/fatal.hpp"
 #include "label_encode.hpp"
 #include "pool/pool.hpp"
 
@@ -8,6 +9,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <random>
@@ -128,6 +130,85 @@ const Column kColumns[] = {
 INSTANTIATE_TEST_SUITE_P(Columns, LabelEncode, ::testing::ValuesIn(kColumns),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// Categorical columns: the codes of their cells are those code_labels gives
+// the labels the cells read as (the category's text; "NaN" for a missing cell
+// before the first category, "nan" after it).
+struct Categorical {
+    const char* label;
+    std::vector<std::string> categories;
+    std::vector<std::int64_t> codes;  // per row, -1 for a missing cell
+    int code_bytes;
+    std::vector<Code> expected;
+    bool fatal = false;
+};
+
+void PrintTo(const Categorical& c, std::ostream* os) { *os << c.label; }
+
+std::map<std::string, Code> sorted(const tarnix::LabelMap& map) { return {map.begin(), map.end()}; }
+std::map<std::uint64_t, std::string> sorted(const tarnix::CodeMap& map) { return {map.begin(), map.end()}; }
+
+// "k0", "k1", ...: more categories than a narrower code could number.
+std::vector<std::string> numbered(std::size_t count) {
+    std::vector<std::string> categories;
+    for (std::size_t i = 0; i < count; ++i) categories.push_back("k" + std::to_string(i));
+    return categories;
+}
+
+class CodeCategories : public ::testing::TestWithParam<Categorical> {};
+
+TEST_P(CodeCategories, AsTheirLabelsWouldBeCoded) {
+    const Categorical& c = GetParam();
+    // The codes last row first, each followed by a slot holding a code that must not be read.
+    const std::size_t rows = c.codes.size();
+    const std::size_t width = static_cast<std::size_t>(c.code_bytes);
+    std::vector<char> slots(rows * 2 * width);
+    auto put = [&](std::size_t slot, std::int64_t code) {
+        char* at = slots.data() + slot * width;
+        if (width == 1) { const auto v = static_cast<std::int8_t>(code); std::memcpy(at, &v, 1); }
+        if (width == 2) { const auto v = static_cast<std::int16_t>(code); std::memcpy(at, &v, 2); }
+        if (width == 4) { const auto v = static_cast<std::int32_t>(code); std::memcpy(at, &v, 4); }
+        if (width == 8) std::memcpy(at, &code, 8);
+    };
+    std::size_t first_valid = rows;
+    for (std::size_t row = 0; row < rows; ++row) {
+        put(2 * (rows - 1 - row), c.codes[row]);
+        put(2 * (rows - 1 - row) + 1, 99);
+        if (c.codes[row] >= 0 && first_valid == rows) first_valid = row;
+    }
+    const tarnix::CategoryColumn column{c.categories, slots.data() + 2 * (rows - 1) * width,
+                                        -2 * static_cast<std::ptrdiff_t>(width), c.code_bytes, rows, first_valid};
+    if (c.fatal) {
+        EXPECT_THROW(tarnix::code_categories(column), tarnix::Panic);
+        return;
+    }
+    const tarnix::LabelCodes coded = tarnix::code_categories(column);
+    EXPECT_EQ(describe(coded.codes), describe(c.expected));
+
+    std::vector<std::string> labels;
+    for (std::size_t row = 0; row < rows; ++row) {
+        const std::int64_t code = c.codes[row];
+        if (code >= 0) labels.push_back(c.categories[static_cast<std::size_t>(code)]);
+        else labels.push_back(row < first_valid ? "NaN" : "nan");
+    }
+    const tarnix::LabelEncoding reference = label_encode(tarnix::LabelColumn::of(labels));
+    EXPECT_EQ(sorted(tarnix::label_map_of(coded)), sorted(reference.label_map));
+    EXPECT_EQ(sorted(tarnix::code_map_of(coded)), sorted(reference.code_map));
+}
+
+const Categorical kCategoricals[] = {
+    {"unused_categories_and_byte_order", {"z", "unused", "b", "é", "B", ""}, {0, 2, 3, 0, 4, 5, 2}, 1,
+     {3, 2, 4, 3, 1, 0, 2}},
+    {"missing_cells", {"b", "a"}, {-1, 1, -1, 0, -1}, 1, {N, 0, N, 1, N}},
+    {"categories_spelled_missing", {"nan", "x", "NaN", "<NA>"}, {-1, 1, 0, 2, 3, -1}, 8, {N, 0, N, N, N, N}},
+    {"two_byte_codes", numbered(300), {299, -1, 130, 299}, 2, {1, N, 0, 1}},
+    {"four_byte_codes", numbered(70'000), {69'999, 40'000, 5, -1}, 4, {2, 0, 1, N}},
+    {"code_past_the_categories", {"a"}, {0, 1}, 1, {}, true},
+    {"code_below_missing", {"a"}, {0, -2}, 2, {}, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Categoricals, CodeCategories, ::testing::ValuesIn(kCategoricals),
+                         [](const auto& info) { return std::string(info.param.label); });
+
 // Random labels built from pieces that make prefixes, NULs, multi-byte
 // characters and missing labels likely.
 std::vector<std::string> random_column(std::size_t rows, std::size_t cardinality,
@@ -167,12 +248,18 @@ std::vector<Code> reference_codes(const std::vector<std::string>& labels) {
     return codes;
 }
 
-TEST(LabelEncodeLarge, MatchesSortedReference) {
-    const auto labels = random_column(200'000, 1000, 42);
+// Few labels per block of rows are deduplicated block by block; many are
+// spread over hash buckets.
+class LabelEncodeLarge : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(LabelEncodeLarge, MatchesSortedReference) {
+    const auto labels = random_column(200'000, GetParam(), 42);
     expect_encoding(labels, reference_codes(labels));
 }
 
-TEST(LabelEncodeLarge, SameResultInsidePoolTasks) {
+INSTANTIATE_TEST_SUITE_P(Cardinalities, LabelEncodeLarge, ::testing::Values(1000, 50'000));
+
+TEST(LabelEncodeNested, SameResultInsidePoolTasks) {
     const auto labels = random_column(20'000, 300, 7);
     const auto expected = describe(reference_codes(labels));
     std::vector<LabelEncoding> nested(6);

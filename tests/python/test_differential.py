@@ -10,6 +10,7 @@ import tempfile
 
 import numpy as np
 import pandas as pd
+import pyarrow as pa
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -137,6 +138,16 @@ PLAIN_COLUMNS = {
     "f32": np.array([0.1, 1, np.nan, 3], "f4"), "f16": np.array([0.1, -0.0, np.inf, 3], "f2"),
     "i1": np.array([-128, 127, 0, 1], "i1"), "s": pd.array(["b", None, "a", "b"], dtype="string"),
 }
+TEXT = [None, "b", "nan", "", "é", None, "😀", "NaN", "<NA>", "b"]
+# Three chunks, the first starting inside its buffers, with nulls.
+CHUNKS = pa.chunked_array([["x", None, "y", "zz", "é"], [None, "", "nan"],
+                           ["q", None, "w", "😀"]]).slice(1, 8)
+
+
+def arrow(cells, kind=pa.string()):
+    return pd.Series(cells, dtype=pd.ArrowDtype(kind))
+
+
 FRAMES = {
     "plain": lambda: pd.DataFrame(PLAIN_COLUMNS),
     "plain-and-datetime": lambda: pd.DataFrame({**PLAIN_COLUMNS,
@@ -156,6 +167,34 @@ FRAMES = {
     "int-names": lambda: pd.DataFrame([["p", 1], ["q", 2]], columns=[10, -3]),
     "no-rows": lambda: pd.DataFrame({"s": pd.Series([], dtype=object), "n": []}),
     "no-columns": lambda: pd.DataFrame(index=range(3)),
+    "text-storages": lambda: pd.DataFrame({
+        "o": pd.Series(TEXT, dtype=object), "py": pd.Series(TEXT, dtype=pd.StringDtype("python")),
+        "str": pd.Series(TEXT, dtype="str"), "pa": pd.Series(TEXT, dtype="string[pyarrow]"),
+        "ad": arrow(TEXT), "al": arrow(TEXT, pa.large_string()),
+        # neither the ordering nor the unused category counts
+        "cat": pd.Categorical(TEXT, ordered=True,
+                              categories=["😀", "unused", "nan", "NaN", "b", "", "<NA>", "é"]),
+        "n": np.arange(10.0),
+    }),
+    "text-all-missing": lambda: pd.DataFrame({
+        "str": pd.Series([None] * 3, dtype="str"), "ad": arrow([None] * 3),
+        "pa": pd.Series([None] * 3, dtype="string[pyarrow]"),
+        "cat": pd.Categorical([None] * 3, categories=["a"]), "n": [1, 2, 3],
+    }),
+    "arrow-sliced-chunks": lambda: pd.DataFrame({
+        "ea": pd.Series(pd.arrays.ArrowExtensionArray(CHUNKS)),
+        "str": pd.Series(CHUNKS, dtype="str"), "pa": pd.Series(CHUNKS, dtype="string[pyarrow]"),
+        "al": pd.Series(CHUNKS.cast(pa.large_string()), dtype=pd.ArrowDtype(pa.large_string())),
+    }),
+    # codes read backwards with a stride, at every height
+    "categorical-strided": lambda: tall(pd.DataFrame({
+        "c": pd.Categorical(["b", None, "a", "nan", "é"]), "n": np.arange(5.0)}), 1600).iloc[::-3],
+    # categories that are not all str: read as the cells they are
+    "categorical-of-ints": lambda: pd.DataFrame({"c": pd.Categorical([3, None, 1, 3]),
+                                                 "n": [0.5] * 4}),
+    "categorical-of-objects": lambda: pd.DataFrame({
+        "c": pd.Categorical([2, None, 1.5, 2], categories=pd.Index([2, 1.5], dtype=object)),
+        "s": pd.Series(["b", None, "a", "b"], dtype="str")}),
 }
 
 
@@ -171,6 +210,20 @@ def tall(frame, rows=600):
 def test_frames(case, height):
     real = height(FRAMES[case]())
     compare(real, DataFrame(real))
+
+
+@pytest.mark.parametrize("height", [lambda f: f, tall], ids=["short", "tall"])
+def test_string_views_read_as_strings(height):
+    """pandas cannot turn string views into objects, so they are held to the same strings."""
+    cells = [None, "twelve bytes", "thirteen byte", "", "é" * 7, "😀😀😀", None, "nan",
+             "twelve bytes"]
+
+    def frame(kind):
+        return height(pd.DataFrame({"v": arrow(cells, kind), "w": arrow(cells[::-1], kind),
+                                    "s": pd.Series(cells, dtype="str"), "c": pd.Categorical(cells),
+                                    "n": np.arange(9.0)}))
+
+    compare(frame(pa.string_view()), DataFrame(frame(pa.string())))
 
 
 def rewritten(kind):
@@ -214,6 +267,7 @@ def test_random_arrays(table, layout):
     compare(real, ndarray(real), fast_path=native_float64(real))
 
 
+TEXT_DTYPES = ["string", "object", "str", "string[pyarrow]", "category"]
 TEXT_OR_NONE = st.one_of(st.none(), st.sampled_from(["nan", "<NA>", "", "b"]), st.text(max_size=3))
 
 
@@ -222,8 +276,8 @@ def frames(draw):
     rows, cols = draw(st.integers(0, 6)), draw(st.integers(0, 4))
     data = {}
     for c in range(cols):
-        dtype = draw(st.sampled_from(DTYPES[:7] + ["string", "object"]))
-        if dtype in ("string", "object"):
+        dtype = draw(st.sampled_from(DTYPES[:7] + TEXT_DTYPES))
+        if dtype in TEXT_DTYPES:
             cells = st.one_of(TEXT_OR_NONE, st.floats()) if dtype == "object" else TEXT_OR_NONE
             data[c] = pd.array(draw(st.lists(cells, min_size=rows, max_size=rows)), dtype=dtype)
         else:
@@ -232,8 +286,9 @@ def frames(draw):
 
 
 @settings(max_examples=60, deadline=None)
-@given(real=frames())
-def test_random_frames(real):
+@given(real=frames(), height=st.sampled_from([lambda f: f, tall]))
+def test_random_frames(real, height):
+    real = height(real)
     compare(real, DataFrame(real))
 
 
