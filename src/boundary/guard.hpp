@@ -3,7 +3,8 @@
 // exception ever crosses into the interpreter. The one thing let through is
 // the forced unwind that ends a thread (the interpreter ends daemon threads
 // that way at exit): it must run to the thread's end, so nothing here is
-// noexcept and it is rethrown wherever it is caught.
+// noexcept and it is rethrown wherever it is caught. It is no C++ exception
+// (it has no type), which is how it is told apart.
 #pragma once
 
 #include <cxxabi.h>
@@ -18,6 +19,9 @@
 namespace tarnix {
 
 inline constexpr const char* kGenericPanicMessage = "a fatal error occurred in native code";
+
+// Inside a catch clause: whether what was caught is not a C++ exception.
+inline bool unwinding_foreign() noexcept { return abi::__cxa_current_exception_type() == nullptr; }
 
 // Raises the PanicException for whatever fatal error is in flight.
 inline void raise_current_fatal_error() {
@@ -42,9 +46,8 @@ PyObject* guard(Body&& body) {
         std::move(result).error().restore();
     } catch (RaisedToCaller& raised) {
         std::move(raised.error).restore();
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (unwinding_foreign()) throw;
         raise_current_fatal_error();
     }
     return nullptr;
@@ -59,9 +62,8 @@ int guard_status(Body&& body) {
         std::move(status).error().restore();
     } catch (RaisedToCaller& raised) {
         std::move(raised.error).restore();
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (unwinding_foreign()) throw;
         raise_current_fatal_error();
     }
     return -1;
@@ -72,9 +74,8 @@ template <class Body>
 void guard_silent(Body&& body) {
     try {
         body();
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (unwinding_foreign()) throw;
     }
 }
 
