@@ -127,3 +127,22 @@ def test_only_the_init_function_is_exported():
         ["nm", "-D", "--defined-only", tarnix.__file__], capture_output=True, text=True, check=True
     ).stdout
     assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == ["PyInit_tarnix"]
+
+
+def test_works_without_pyarrow():
+    # pyarrow blocked: pandas keeps text on Python storage, and nothing of the module needs it
+    from conftest import run_python
+
+    run_python("""
+        import sys
+        sys.modules["pyarrow"] = None
+        import numpy as np, pandas as pd, tarnix
+        text = ["b", None, "a"] * 200
+        frame = pd.DataFrame({"s": text, "c": pd.Categorical(text), "n": np.arange(600.0)})
+        enc = tarnix.Encoder()
+        out = enc.encode(frame)
+        assert out.iloc[[0, 2]].to_numpy().tolist() == [[1.0, 1.0, 0.0], [0.0, 0.0, 2.0]], out
+        back = enc.decode(out)
+        assert back["s"].tolist()[:3] == back["c"].tolist()[:3] == ["b", None, "a"], back
+        print("ok")
+    """)
