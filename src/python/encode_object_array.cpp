@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "boundary/detached.hpp"
 #include "boundary/error.hpp"
 #include "boundary/fatal.hpp"
 #include "boundary/interned.hpp"
@@ -126,7 +127,13 @@ EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
     // A frame's columns are written column-major, the layout pandas keeps them in.
     const MatrixOrder order = kind.is_dataframe() ? MatrixOrder::ColumnMajor : MatrixOrder::RowMajor;
     DoubleBuffer buffer = DoubleBuffer::zeroed(count);
-    std::vector<ColumnResult> results = run_column_stage(cells, SendPtr(buffer.data()), order);
+    std::vector<ColumnResult> results;
+    {
+        // The stage reads only what the call owns or keeps alive: the cells,
+        // and the buffers of the arrays in `sources`.
+        Detached detached;
+        results = run_column_stage(cells, SendPtr(buffer.data()), order);
+    }
     info->label_to_code.reserve(results.size());
     info->code_to_label.reserve(results.size());
     for (ColumnResult& result : results) {

@@ -160,7 +160,8 @@ def test_shared_decoders_never_conflict():
 
 def test_daemon_threads_still_calling_at_exit():
     # The interpreter ends daemon threads wherever they next take the GIL: inside a cell's
-    # __str__ called from the native reader, or inside pandas while a decoded frame is built.
+    # __str__ called from the native reader, on leaving the detached native stage, or inside
+    # pandas while a decoded frame is built.
     run_python("""
         import threading, time, numpy as np, pandas as pd, tarnix
         class Cell:
@@ -169,11 +170,12 @@ def test_daemon_threads_still_calling_at_exit():
             def __str__(self): return "k%d" % sum(range(self.i % 50))
         cells = np.array([[Cell(i), f"{i % 11}é"] for i in range(2000)], dtype=object)
         frame = pd.DataFrame({"s": [f"k{i % 5}" for i in range(200)], "n": np.arange(200)})
+        numbers = np.ones((100_000, 4), dtype=np.int32)
         def loop(table):
             enc = tarnix.Encoder()
             while True:
                 enc.decode(enc.encode(table))
-        for table in (cells, cells, frame):
+        for table in (cells, numbers, frame):
             threading.Thread(target=loop, args=(table,), daemon=True).start()
         time.sleep(0.3)
         print("ok")
