@@ -78,19 +78,17 @@ std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out,
             return CodedColumn{col, code_labels(cells.labels(col))};
         });
 
-    // ...then, side by side, the matrix and the two maps of every text column,
-    // whose sizes (the distinct labels) vary by orders of magnitude.
+    // ...then, side by side, the matrix and the labels of every text column in
+    // code order, whose sizes (the distinct labels) vary by orders of magnitude.
     std::vector<ColumnResult> results(coded.size());
     std::vector<std::pair<std::size_t, std::function<void()>>> tasks;
     tasks.emplace_back(cells.rows() * cells.cols() / 8, [&] { write_matrix(cells, coded, out, order); });
     for (std::size_t i = 0; i < coded.size(); ++i) {
         results[i].col = coded[i].col;
         const std::size_t distinct = coded[i].coded.distinct.size();
-        tasks.emplace_back(distinct, [&, i] { results[i].label_map = label_map_of(coded[i].coded); });
-        tasks.emplace_back(distinct / 2, [&, i] { results[i].code_map = code_map_of(coded[i].coded); });
+        tasks.emplace_back(distinct, [&, i] { results[i].labels = coded_labels_of(coded[i].coded); });
     }
     run_largest_first(tasks);
-    for (std::size_t i = 0; i < coded.size(); ++i) results[i].codes = std::move(coded[i].coded.codes);
     return results;
 }
 

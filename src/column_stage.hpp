@@ -13,9 +13,7 @@ namespace tarnix {
 
 struct ColumnResult {
     std::size_t col;
-    std::vector<double> codes;
-    LabelMap label_map;
-    CodeMap code_map;
+    CodedLabels labels;
 };
 
 enum class MatrixOrder { RowMajor, ColumnMajor };

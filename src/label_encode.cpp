@@ -328,31 +328,32 @@ LabelCodes code_categories(const CategoryColumn& column) {
     return result;
 }
 
-LabelMap label_map_of(const LabelCodes& coded) {
-    LabelMap map;
-    map.reserve(coded.distinct.size());
+CodedLabels coded_labels_of(const LabelCodes& coded) {
+    // The distinct label of every code, then the arena laid out by code.
+    std::size_t count = 0;
+    for (double code : coded.code_of_distinct) count += std::isnan(code) ? 0 : 1;
+    std::vector<std::size_t> id_of_code(count);
     for (std::size_t id = 0; id < coded.distinct.size(); ++id) {
         const double code = coded.code_of_distinct[id];
-        map.emplace(coded.distinct[id],
-                    std::isnan(code) ? std::nullopt : std::optional(static_cast<std::uint64_t>(code)));
+        if (!std::isnan(code)) id_of_code[static_cast<std::size_t>(code)] = id;
     }
-    return map;
-}
-
-CodeMap code_map_of(const LabelCodes& coded) {
-    CodeMap map;
-    map.reserve(coded.distinct.size());
-    for (std::size_t id = 0; id < coded.distinct.size(); ++id) {
-        const double code = coded.code_of_distinct[id];
-        if (!std::isnan(code)) map.emplace(static_cast<std::uint64_t>(code), coded.distinct[id]);
-    }
-    return map;
+    std::vector<std::size_t> ends(count);
+    std::size_t bytes = 0;
+    for (std::size_t code = 0; code < count; ++code) ends[code] = bytes += coded.distinct[id_of_code[code]].size();
+    std::string arena(bytes, '\0');
+    pool::for_each_block(count, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t code = begin; code < end; ++code) {
+            const std::string_view label = coded.distinct[id_of_code[code]];
+            label.copy(arena.data() + ends[code] - label.size(), label.size());
+        }
+    });
+    return CodedLabels(std::move(arena), std::move(ends));
 }
 
 LabelEncoding label_encode(const LabelColumn& labels) {
     LabelCodes coded = code_labels(labels);
     LabelEncoding result;
-    pool::join([&] { result.label_map = label_map_of(coded); }, [&] { result.code_map = code_map_of(coded); });
+    result.labels = coded_labels_of(coded);
     result.codes = std::move(coded.codes);
     return result;
 }

@@ -14,15 +14,14 @@ namespace tarnix {
 
 struct LabelEncoding {
     std::vector<double> codes;  // one per input label, in input order
-    LabelMap label_map;
-    CodeMap code_map;           // the inverse of label_map over the labels with a code
+    CodedLabels labels;         // the labels with a code, in code order
 };
 
 // Runs its parallel steps on the worker pool; may be called from inside a pool
 // task.
 LabelEncoding label_encode(const LabelColumn& labels);
 
-// label_encode in two steps, so that the maps of several columns can be built
+// label_encode in two steps, so that the records of several columns can be built
 // side by side: first the codes...
 struct LabelCodes {
     std::vector<std::string_view> distinct;  // the distinct labels, views into the column or storage
@@ -53,8 +52,8 @@ struct CategoryColumn {
 // fatal error.
 LabelCodes code_categories(const CategoryColumn& column);
 
-// ...then the two maps (the column, which `distinct` may view, must still live).
-LabelMap label_map_of(const LabelCodes& coded);
-CodeMap code_map_of(const LabelCodes& coded);
+// ...then the labels in code order (the column, which `distinct` may view,
+// must still live).
+CodedLabels coded_labels_of(const LabelCodes& coded);
 
 }  // namespace tarnix

@@ -15,10 +15,10 @@ namespace {
 
 constexpr double kLargestBelowTwoTo64 = 18446744073709549568.0;
 
-const CodeMap& code_map(const EncodingInfo& record, std::size_t col) {
-    auto it = record.code_to_label.find(col);
-    if (it == record.code_to_label.end()) panic("the encoding record lists a column without a code map");
-    return it->second;
+const CodedLabels& labels_of(const EncodingInfo& record, std::size_t col) {
+    const CodedLabels* labels = record.labels_of(col);
+    if (labels == nullptr) panic("the encoding record lists a column without labels");
+    return *labels;
 }
 
 // Puts a new reference into a slot of an object array, releasing what the
@@ -30,32 +30,25 @@ void put(PyObject** slot, PyObject* value) {
 
 // The Python text of each cell of one column: the label's str, made once per
 // code and shared by every cell with that code, or the fallback. Codes are
-// 0..k-1, so labels are found by index.
+// 0..k-1, so a label is found by index.
 class ColumnTexts {
 public:
-    ColumnTexts(const CodeMap& codes, PyObject* fallback) : by_code_(codes.size()), fallback_(fallback) {
-        for (const auto& [code, label] : codes) {
-            if (code >= by_code_.size()) panic("a code map's codes are not 0..k-1");
-            by_code_[code].label = &label;
-        }
-    }
+    ColumnTexts(const CodedLabels& labels, PyObject* fallback)
+        : labels_(labels), made_(labels.size()), fallback_(fallback) {}
 
     // A new reference.
     PyObject* text(double value) {
         if (std::isnan(value)) return Py_NewRef(fallback_);
         const std::uint64_t code = code_of(value);
-        if (code >= by_code_.size()) return Py_NewRef(fallback_);
-        Entry& entry = by_code_[code];
-        if (!entry.made) entry.made = make_str(*entry.label);
-        return Py_NewRef(entry.made.get());
+        if (code >= made_.size()) return Py_NewRef(fallback_);
+        Ref& made = made_[code];
+        if (!made) made = make_str(labels_[code]);
+        return Py_NewRef(made.get());
     }
 
 private:
-    struct Entry {
-        const std::string* label = nullptr;
-        Ref made;
-    };
-    std::vector<Entry> by_code_;
+    const CodedLabels& labels_;
+    std::vector<Ref> made_;
     PyObject* fallback_;
 };
 
@@ -98,12 +91,12 @@ Result<Ref> decode_array(const Matrix& matrix, const EncodingInfo& record) {
             value);
     };
 
-    std::vector<const CodeMap*> recorded(matrix.cols, nullptr);
+    std::vector<const CodedLabels*> recorded(matrix.cols, nullptr);
     for (std::size_t col : record.string_columns) {
-        const CodeMap& codes = code_map(record, col);
+        const CodedLabels& labels = labels_of(record, col);
         // A column beyond the table has no cells to decode (only possible
         // without rows: output construction refuses it otherwise).
-        if (col < matrix.cols) recorded[col] = &codes;
+        if (col < matrix.cols) recorded[col] = &labels;
     }
     Ref missing = make_str("NaN");
     for (std::size_t col = 0; col < matrix.cols; ++col) {
@@ -126,7 +119,7 @@ Status decode_frame(PyObject* frame, PyObject* pandas, const Matrix& matrix, con
     TRY(checked_status(PyDict_SetItem(keywords.get(), interned::copy(), Py_False)));
     numpy::ensure_api();
     for (std::size_t col : record.string_columns) {
-        ColumnTexts texts(code_map(record, col), Py_None);
+        ColumnTexts texts(labels_of(record, col), Py_None);
         npy_intp length = static_cast<npy_intp>(matrix.rows);
         Ref labels = own(PyArray_SimpleNew(1, &length, NPY_OBJECT));
         auto* slots = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(labels.get())));
@@ -201,7 +194,7 @@ Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& mat
     add_block(block_array(text_columns.size(), rows, NPY_OBJECT,
                           [&](std::size_t i, char* at) {
                               auto* slots = reinterpret_cast<PyObject**>(at);
-                              ColumnTexts texts(code_map(record, text_columns[i]), Py_None);
+                              ColumnTexts texts(labels_of(record, text_columns[i]), Py_None);
                               for (std::size_t row = 0; row < rows; ++row) {
                                   put(&slots[row], texts.text(matrix.at(row, text_columns[i])));
                               }

@@ -134,14 +134,15 @@ EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
         Detached detached;
         results = run_column_stage(cells, SendPtr(buffer.data()), order);
     }
-    info->label_to_code.reserve(results.size());
-    info->code_to_label.reserve(results.size());
+    info->string_columns.reserve(results.size());
+    info->labels.reserve(results.size());
     for (ColumnResult& result : results) {
-        bool fresh = info->label_to_code.emplace(result.col, std::move(result.label_map)).second &&
-                     info->code_to_label.emplace(result.col, std::move(result.code_map)).second;
-        if (!fresh) panic("a column was encoded twice");
+        if (!info->string_columns.empty() && info->string_columns.back() >= result.col) {
+            panic("the columns were encoded out of order");
+        }
+        info->string_columns.push_back(result.col);
+        info->labels.push_back(std::move(result.labels));
     }
-    for (const ColumnResult& result : results) info->string_columns.push_back(result.col);
     Matrix matrix = order == MatrixOrder::ColumnMajor ? Matrix::column_major(std::move(buffer), shape.rows, shape.cols)
                                                       : Matrix::row_major(std::move(buffer), shape.rows, shape.cols);
     return EncodedTable{std::move(matrix), std::move(info)};

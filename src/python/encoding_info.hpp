@@ -2,6 +2,7 @@
 // for each, how its labels map to codes and back.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -46,18 +47,36 @@ struct StringEq {
     bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }
 };
 
-// label -> code; missing labels ("nan", "NaN", "<NA>") are present without one.
-using LabelMap = absl::flat_hash_map<std::string, std::optional<std::uint64_t>, SeededHash, StringEq>;
-// code -> label, the inverse of a LabelMap over the labels that have a code.
-using CodeMap = absl::flat_hash_map<std::uint64_t, std::string, SeededHash>;
+// The labels of one encoded column in code order: code c is labels[c]. One
+// byte arena and one offset per label, built once and never changed.
+class CodedLabels {
+public:
+    CodedLabels() = default;
+    CodedLabels(std::string bytes, std::vector<std::size_t> ends) : bytes_(std::move(bytes)), ends_(std::move(ends)) {}
 
-template <class V>
-using ColumnMap = absl::flat_hash_map<std::size_t, V, SeededHash>;
+    std::size_t size() const noexcept { return ends_.size(); }
+    std::string_view operator[](std::size_t code) const noexcept {
+        const std::size_t begin = code == 0 ? 0 : ends_[code - 1];
+        return std::string_view(bytes_).substr(begin, ends_[code] - begin);
+    }
 
+private:
+    std::string bytes_;
+    std::vector<std::size_t> ends_;
+};
+
+// The record of one encoded table: which columns hold text and, for each, its
+// labels in code order. Missing labels have no code and are not kept.
 struct EncodingInfo {
-    ColumnMap<LabelMap> label_to_code;
-    ColumnMap<CodeMap> code_to_label;
     std::vector<std::size_t> string_columns;  // strictly ascending
+    std::vector<CodedLabels> labels;          // labels[i] are those of string_columns[i]
+
+    // The labels of column `col`, or nullptr when it was not encoded.
+    const CodedLabels* labels_of(std::size_t col) const noexcept {
+        auto it = std::lower_bound(string_columns.begin(), string_columns.end(), col);
+        if (it == string_columns.end() || *it != col) return nullptr;
+        return &labels[static_cast<std::size_t>(it - string_columns.begin())];
+    }
 };
 
 inline bool is_missing_label(std::string_view label) noexcept {

@@ -50,8 +50,8 @@ TEST(ColumnStage, WritesEveryKindOfColumn) {
             ASSERT_EQ(code, static_cast<double>(r % 7)) << r;
         }
     }
-    EXPECT_EQ(results[0].code_map.size(), 7u);
-    EXPECT_EQ(results[0].label_map.size(), 8u);  // k0..k6 and "nan"
+    ASSERT_EQ(results[0].labels.size(), 7u);  // k0..k6; "nan" has no code
+    EXPECT_EQ(results[0].labels[6], "k6");
 }
 
 }  // namespace
