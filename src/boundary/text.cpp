@@ -1,5 +1,6 @@
 #include "boundary/text.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -97,7 +98,12 @@ std::optional<std::string> str_of(PyObject* object) {
 }
 
 Ref make_str(std::string_view utf8) {
-    return own(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+    // ASCII needs no decoding: the bytes are the str's own storage.
+    const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) return own(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+    Ref str = own(PyUnicode_New(static_cast<Py_ssize_t>(utf8.size()), 127));
+    std::memcpy(PyUnicode_DATA(str.get()), utf8.data(), utf8.size());
+    return str;
 }
 
 }  // namespace tarnix

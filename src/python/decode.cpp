@@ -36,17 +36,32 @@ public:
     ColumnTexts(const CodedLabels& labels, PyObject* fallback)
         : labels_(labels), made_(labels.size()), fallback_(fallback) {}
 
-    // A new reference.
-    PyObject* text(double value) {
-        if (std::isnan(value)) return Py_NewRef(fallback_);
-        const std::uint64_t code = code_of(value);
-        if (code >= made_.size()) return Py_NewRef(fallback_);
-        Ref& made = made_[code];
-        if (!made) made = make_str(labels_[code]);
-        return Py_NewRef(made.get());
+    // put(row, text) with a new reference for every cell of column `col`, in
+    // row order. The strs of the labels that occur are made first, in code
+    // order: one pass through the labels rather than a cache miss per label
+    // in the order of the rows.
+    template <class Put>
+    void fill(const Matrix& matrix, std::size_t col, Put&& put) {
+        const std::size_t rows = matrix.rows;
+        std::vector<unsigned char> occurs(made_.size() + 1, 0);
+        for (std::size_t row = 0; row < rows; ++row) occurs[index_of(matrix.at(row, col))] = 1;
+        for (std::size_t code = 0; code < made_.size(); ++code) {
+            if (occurs[code]) made_[code] = make_str(labels_[code]);
+        }
+        for (std::size_t row = 0; row < rows; ++row) {
+            const std::size_t code = index_of(matrix.at(row, col));
+            put(row, Py_NewRef(code < made_.size() ? made_[code].get() : fallback_));
+        }
     }
 
 private:
+    // The code of a cell, or made_.size() for a cell that takes the fallback.
+    std::size_t index_of(double value) const noexcept {
+        if (std::isnan(value)) return made_.size();
+        const std::uint64_t code = code_of(value);
+        return code < made_.size() ? static_cast<std::size_t>(code) : made_.size();
+    }
+
     const CodedLabels& labels_;
     std::vector<Ref> made_;
     PyObject* fallback_;
@@ -107,7 +122,7 @@ Result<Ref> decode_array(const Matrix& matrix, const EncodingInfo& record) {
             continue;
         }
         ColumnTexts texts(*recorded[col], missing.get());
-        for (std::size_t row = 0; row < matrix.rows; ++row) set(row, col, texts.text(matrix.at(row, col)));
+        texts.fill(matrix, col, [&](std::size_t row, PyObject* text) { set(row, col, text); });
     }
     return decoded;
 }
@@ -123,7 +138,7 @@ Status decode_frame(PyObject* frame, PyObject* pandas, const Matrix& matrix, con
         npy_intp length = static_cast<npy_intp>(matrix.rows);
         Ref labels = own(PyArray_SimpleNew(1, &length, NPY_OBJECT));
         auto* slots = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(labels.get())));
-        for (std::size_t row = 0; row < matrix.rows; ++row) put(&slots[row], texts.text(matrix.at(row, col)));
+        texts.fill(matrix, col, [&](std::size_t row, PyObject* text) { put(&slots[row], text); });
         // An explicit object Series keeps the labels as these very objects
         // (pandas would otherwise infer a string dtype, None becoming NaN),
         // and is set by position, whatever the column names are.
@@ -195,9 +210,8 @@ Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& mat
                           [&](std::size_t i, char* at) {
                               auto* slots = reinterpret_cast<PyObject**>(at);
                               ColumnTexts texts(labels_of(record, text_columns[i]), Py_None);
-                              for (std::size_t row = 0; row < rows; ++row) {
-                                  put(&slots[row], texts.text(matrix.at(row, text_columns[i])));
-                              }
+                              texts.fill(matrix, text_columns[i],
+                                         [&](std::size_t row, PyObject* text) { put(&slots[row], text); });
                           }),
               text_columns);
 
