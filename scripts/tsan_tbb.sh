@@ -13,14 +13,22 @@ if [ -n "$(find "$WORK/build" -name 'libtbb.so.12' -print -quit 2>/dev/null)" ];
     exit 0
 fi
 
-mkdir -p "$WORK/apt/lists/partial" "$WORK/apt/archives/partial" "$WORK/src"
-codename="$(. /etc/os-release && echo "$VERSION_CODENAME")"
-cat > "$WORK/apt/sources.list" <<LIST
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $codename main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian-security $codename-security main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $codename-updates main
-LIST
-apt_private=(-o "Dir::Etc::SourceList=$WORK/apt/sources.list" -o "Dir::Etc::SourceParts=/dev/null"
+mkdir -p "$WORK/apt/lists/partial" "$WORK/apt/archives/partial" "$WORK/apt/sources.list.d" "$WORK/src"
+# The machine's own package sources, each also asked for source packages.
+rm -f "$WORK/apt/sources.list.d/"*
+if [ -f /etc/apt/sources.list ]; then
+    sed -E 's/^([[:space:]]*)deb([[:space:]])/\1deb-src\2/' /etc/apt/sources.list > "$WORK/apt/sources.list"
+else
+    : > "$WORK/apt/sources.list"
+fi
+for part in /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [ -f "$part" ] || continue
+    case "$part" in
+    *.list) sed -E 's/^([[:space:]]*)deb([[:space:]])/\1deb-src\2/' "$part" ;;
+    *) sed -E 's/^Types:[[:space:]]*deb[[:space:]]*$/Types: deb-src/' "$part" ;;
+    esac > "$WORK/apt/sources.list.d/$(basename "$part")"
+done
+apt_private=(-o "Dir::Etc::SourceList=$WORK/apt/sources.list" -o "Dir::Etc::SourceParts=$WORK/apt/sources.list.d"
     -o "Dir::State::Lists=$WORK/apt/lists" -o "Dir::Cache::archives=$WORK/apt/archives" -qq)
 version="$(dpkg-query -W -f='${source:Version}' libtbb-dev)"
 say "fetching the source of onetbb $version"
