@@ -48,10 +48,8 @@ void add_text(TableCells& cells, std::size_t col, PyObject* cell) {
 // One cell of column col: a number while the column is numeric and the cell
 // converts to a double (an exact float directly, anything else through
 // float()); otherwise the column turns to text and takes str() of the cell.
-// Before a cell runs Python code, numeric columns still in their buffers are
-// copied.
-void add_cell(TableCells& cells, std::size_t col, PyObject* cell) {
-    if (!converts_natively(cell)) cells.settle();
+// The caller has settled the numeric columns if the cell may run Python code.
+void classify_cell(TableCells& cells, std::size_t col, PyObject* cell) {
     if (cells.is_string(col)) return add_text(cells, col, cell);
     if (PyFloat_CheckExact(cell)) return cells.add_number(col, PyFloat_AS_DOUBLE(cell));
     double value = PyFloat_AsDouble(cell);
@@ -61,6 +59,13 @@ void add_cell(TableCells& cells, std::size_t col, PyObject* cell) {
     pass_on_unless_ordinary(PyErr::fetch());
     cells.turn_to_text(col);
     add_text(cells, col, cell);
+}
+
+// Before a cell runs Python code, numeric columns still in their buffers are
+// copied.
+void add_cell(TableCells& cells, std::size_t col, PyObject* cell) {
+    if (!converts_natively(cell)) cells.settle();
+    classify_cell(cells, col, cell);
 }
 
 // --- where cells come from ---------------------------------------------------
@@ -207,10 +212,11 @@ std::optional<std::size_t> read_object_column(PyArrayObject* array, std::size_t 
         // The array keeps the cell alive, unless Python code the cell runs
         // changes the array: then the cell is held for the time it is read.
         if (converts_natively(cell)) {
-            add_cell(cells, into, cell);
+            classify_cell(cells, into, cell);
         } else {
+            cells.settle();
             Ref held = Ref::borrow(cell);
-            add_cell(cells, into, cell);
+            classify_cell(cells, into, cell);
         }
         if (!(Layout::of(array) == layout)) return row + 1;
     }

@@ -169,16 +169,9 @@ Ref block_array(std::size_t count, std::size_t rows, int type, Fill&& fill) {
 
 Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& matrix, PyObject* names,
                                               const EncodingInfo& record) {
-    Result<Ref> internals = import_module(interned::pandas_api_internals());
-    if (!internals) {
-        if (!internals.error().is_ordinary()) return std::move(internals).error();
-        return std::optional<Ref>();
-    }
-    Result<Ref> create = get_attr(internals.value().get(), interned::create_dataframe_from_blocks());
-    if (!create) {
-        if (!create.error().is_ordinary()) return std::move(create).error();
-        return std::optional<Ref>();
-    }
+    auto internals = probe(import_module(interned::pandas_api_internals()));
+    auto create = internals ? probe(get_attr(internals->get(), interned::create_dataframe_from_blocks())) : std::nullopt;
+    if (!create) return std::optional<Ref>();
     numpy::ensure_api();
     const std::size_t rows = matrix.rows;
     std::vector<char> is_text(matrix.cols, 0);
@@ -221,7 +214,7 @@ Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& mat
     TRY_ASSIGN(Ref index_class, get_attr(pandas, interned::Index()));
     TRY_ASSIGN(Ref columns, checked(PyObject_CallOneArg(index_class.get(), names)));
     PyObject* args[] = {nullptr, blocks.get(), index.get(), columns.get()};
-    TRY_ASSIGN(Ref frame, checked(PyObject_Vectorcall(create.value().get(), args + 1,
+    TRY_ASSIGN(Ref frame, checked(PyObject_Vectorcall(create->get(), args + 1,
                                                       3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr)));
     return std::optional<Ref>(std::move(frame));
 }

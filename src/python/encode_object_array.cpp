@@ -81,21 +81,19 @@ std::vector<Ref> read_frame_columns(std::vector<FrameColumn> columns, Shape shap
 // must live until the column stage is done.
 std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cells) {
     constexpr std::size_t kFewestRows = 512;
-    if (shape.rows >= kFewestRows) {
-        if (auto columns = plain_frame_columns(frame, shape.rows, shape.cols)) {
-            return read_frame_columns(std::move(*columns), shape, cells);
+    const bool tall = shape.rows >= kFewestRows;
+    std::optional<std::vector<FrameColumn>> columns;
+    if (tall) columns = plain_frame_columns(frame, shape.rows, shape.cols);
+    Ref values;
+    if (!columns) {
+        values = Ref::steal(PyObject_GetAttr(frame, interned::values()));
+        if (!values) {
+            PyErr error = pass_on_unless_ordinary(PyErr::fetch());
+            if (!tall) columns = plain_frame_columns(frame, shape.rows, shape.cols);
+            if (!columns) panic_from("could not read the DataFrame's values", std::move(error));
         }
     }
-    Ref values = Ref::steal(PyObject_GetAttr(frame, interned::values()));
-    if (!values) {
-        PyErr error = PyErr::fetch();
-        if (shape.rows < kFewestRows && error.is_ordinary()) {
-            if (auto columns = plain_frame_columns(frame, shape.rows, shape.cols)) {
-                return read_frame_columns(std::move(*columns), shape, cells);
-            }
-        }
-        panic_from("could not read the DataFrame's values", std::move(error));
-    }
+    if (columns) return read_frame_columns(std::move(*columns), shape, cells);
     read_cells(values.get(), shape.rows, shape.cols, cells);
     std::vector<Ref> read;
     read.push_back(std::move(values));

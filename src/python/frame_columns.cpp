@@ -14,18 +14,12 @@ namespace tarnix {
 
 namespace {
 
-// The value of a probing call, or nothing when it failed with an ordinary
-// exception (the frame is then read another way).
-template <class T>
-std::optional<T> probe(Result<T> result) {
-    if (result) return std::move(result).value();
-    pass_on_unless_ordinary(std::move(result).error());
-    return std::nullopt;
-}
-
 bool is_exact_pandas_frame(PyObject* frame) {
     Ref pandas = Ref::steal(PyImport_GetModule(interned::pandas()));  // NULL when pandas was never imported
-    if (!pandas) return false;
+    if (!pandas) {
+        if (PyErr_Occurred()) pass_on_unless_ordinary(PyErr::fetch());
+        return false;
+    }
     auto frame_type = probe(get_attr(pandas.get(), interned::DataFrame()));
     return frame_type && reinterpret_cast<PyObject*>(Py_TYPE(frame)) == frame_type->get();
 }

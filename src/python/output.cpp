@@ -70,14 +70,14 @@ Result<Ref> frame_out(Matrix& matrix, const std::vector<std::string>& names,
     TRY(checked_status(PyDict_SetItem(keywords.get(), interned::columns(), column_list.get())));
     // The array is the frame's alone: pandas keeps a column-major one as it is.
     TRY(checked_status(PyDict_SetItem(keywords.get(), interned::copy(), Py_False)));
+    const bool decoded = record != nullptr && !record->string_columns.empty();
     // Building from blocks never splits a block of the frame, as replacing
     // a column of one does.
-    if (record != nullptr && !record->string_columns.empty() && names.size() == matrix.cols) {
+    if (decoded && names.size() == matrix.cols) {
         TRY_ASSIGN(std::optional<Ref> decoded, frame_from_blocks(pandas.get(), matrix, column_list.get(), *record));
         if (decoded) return std::move(*decoded);
     }
     TRY_ASSIGN(Ref frame_class, get_attr(pandas.get(), interned::DataFrame()));
-    const bool decoded = record != nullptr && !record->string_columns.empty();
     Ref array = float_array(matrix, !decoded);
     PyObject* args[] = {nullptr, array.get()};
     TRY_ASSIGN(Ref frame, checked(PyObject_VectorcallDict(frame_class.get(), args + 1,
