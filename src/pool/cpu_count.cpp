@@ -38,11 +38,13 @@ std::optional<Int> parse_digits(std::string_view text) {
     return value;
 }
 
-// quota / period rounded up; nothing for a zero period or quota.
+// quota / period rounded down, at least 1: a quota of 1.5 CPUs keeps 1 worker
+// busy all the time, a second one would be throttled. Nothing for a zero
+// period or quota.
 std::optional<std::size_t> cpus_of_quota(std::optional<std::uint64_t> quota,
                                          std::optional<std::uint64_t> period) {
     if (!quota || !period || *quota == 0 || *period == 0) return std::nullopt;
-    const std::uint64_t cpus = *quota / *period + (*quota % *period != 0 ? 1 : 0);
+    const std::uint64_t cpus = std::max<std::uint64_t>(1, *quota / *period);
     return static_cast<std::size_t>(
         std::min<std::uint64_t>(cpus, std::numeric_limits<std::size_t>::max()));
 }

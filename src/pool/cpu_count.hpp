@@ -19,8 +19,8 @@ std::optional<std::size_t> parse_positive(const char* text);
 // (v1 or v2) CPU quota where one applies; at least 1.
 std::size_t available_cpus();
 
-// The CPU limit of a cgroup quota, rounded up: "max 100000" -> none,
-// "150000 100000" -> 2. From cgroup v2's cpu.max ...
+// The CPU limit of a cgroup quota, rounded down, at least 1: "max 100000" ->
+// none, "150000 100000" -> 1, "50000 100000" -> 1. From cgroup v2's cpu.max ...
 std::optional<std::size_t> quota_from_cpu_max(std::string_view cpu_max);
 // ... and from cgroup v1's cpu.cfs_quota_us and cpu.cfs_period_us.
 std::optional<std::size_t> quota_from_cfs(std::string_view quota_us, std::string_view period_us);

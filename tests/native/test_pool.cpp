@@ -40,8 +40,8 @@ TEST(ParsePositive, AcceptsOnlyPositiveDecimals) {
 
 TEST(QuotaParsing, CpuMax) {
     const std::pair<const char*, Quota> cases[] = {
-        {"max 100000\n", {}}, {"150000 100000\n", 2}, {"200000 100000", 2},
-        {"50000 100000\n", 1}, {"100000 0", {}}, {"150000", {}}, {"", {}},
+        {"max 100000\n", {}}, {"150000 100000\n", 1}, {"200000 100000", 2},
+        {"299999 100000", 2}, {"50000 100000\n", 1}, {"1 100000", 1}, {"100000 0", {}}, {"150000", {}}, {"", {}},
         {"-5 100000", {}}, {"abc 100000", {}}, {"150000 100000 7", {}},
     };
     for (const auto& [text, expected] : cases) {
@@ -51,7 +51,7 @@ TEST(QuotaParsing, CpuMax) {
 
 TEST(QuotaParsing, Cfs) {
     const std::tuple<const char*, const char*, Quota> cases[] = {
-        {"-1\n", "100000\n", {}}, {"250000\n", "100000\n", 3}, {"50000", "100000", 1},
+        {"-1\n", "100000\n", {}}, {"250000\n", "100000\n", 2}, {"50000", "100000", 1},
         {"x", "100000", {}}, {"100000", "0", {}}, {"100000", "", {}},
     };
     for (const auto& [quota, period, expected] : cases) {
@@ -99,7 +99,7 @@ TEST(CgroupCpuQuota, ReadsFakeTrees) {
          {{"proc/self/cgroup", "0::/outer/inner\n"},
           {"proc/self/mountinfo", kV2Mount},
           {"sys/fs/cgroup/outer/cpu.max", "400000 100000\n"},
-          {"sys/fs/cgroup/outer/inner/cpu.max", "150000 100000\n"}},
+          {"sys/fs/cgroup/outer/inner/cpu.max", "250000 100000\n"}},
          2},
         {"v2 unlimited",
          {{"proc/self/cgroup", "0::/a\n"},
@@ -123,7 +123,7 @@ TEST(CgroupCpuQuota, ReadsFakeTrees) {
           {"sys/fs/cgroup/cpu,cpuacct/cpu.cfs_period_us", "100000\n"},
           {"sys/fs/cgroup/cpu,cpuacct/grp/cpu.cfs_quota_us", "250000\n"},
           {"sys/fs/cgroup/cpu,cpuacct/grp/cpu.cfs_period_us", "100000\n"}},
-         3},
+         2},
         {"v2 mount showing a sub-tree",
          {{"proc/self/cgroup", "0::/docker/abc/job\n"},
           {"proc/self/mountinfo",
