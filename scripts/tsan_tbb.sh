@@ -30,7 +30,9 @@ for part in /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
 done
 apt_private=(-o "Dir::Etc::SourceList=$WORK/apt/sources.list" -o "Dir::Etc::SourceParts=$WORK/apt/sources.list.d"
     -o "Dir::State::Lists=$WORK/apt/lists" -o "Dir::Cache::archives=$WORK/apt/archives" -qq)
-version="$(dpkg-query -W -f='${source:Version}' libtbb-dev)"
+# The native package alone: with a foreign architecture's libtbb-dev also
+# installed, dpkg answers once per architecture.
+version="$(dpkg-query -W -f='${source:Version}' "libtbb-dev:$(dpkg --print-architecture)")"
 say "fetching the source of onetbb $version"
 apt-get "${apt_private[@]}" update >&2
 (cd "$WORK/src" && apt-get "${apt_private[@]}" source --download-only "onetbb=$version" >&2)
