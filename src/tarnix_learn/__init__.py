@@ -1,0 +1,3 @@
+"""A fitted label encoder for scikit-learn pipelines, built on tarnix."""
+
+__all__ = ["TextColumnEncoder"]
