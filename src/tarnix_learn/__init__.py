@@ -121,10 +121,9 @@ def _encode_as_text(table, columns):
     codes, labels = _encode(cells)
     codes = codes[:rows]
     for i in labels:
-        column = codes[:, i]
-        # "" sorts first: its code is 0.
-        if not (column == 0).any():
-            labels[i] = _drop_label(column, labels[i], 0)
+        # "" sorts first, so its code is 0; no cell that converts to a float
+        # has that label.
+        labels[i] = _drop_label(codes[:, i], labels[i], 0)
     return codes, labels
 
 
