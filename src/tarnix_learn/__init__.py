@@ -180,7 +180,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):
 
     def fit_transform(self, X, y=None):
         """`fit(X).transform(X)`, with one encoding of X."""
-        table, codes = self._fit(X)
+        codes = self._fit(X)
         for j, categories in enumerate(self.categories_):
             if categories is not None:
                 self._fill_missing(codes[:, j])
@@ -199,7 +199,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):
         self.categories_ = [labels.get(j) for j in range(width)]
         self._lookup = [None if c is None else c.astype(_STRINGS) for c in self.categories_]
         self._check_codes_unused()
-        return table, codes
+        return codes
 
     def _check_params(self):
         if self.handle_unknown not in ("error", "use_encoded_value"):
@@ -270,10 +270,9 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):
             where = np.searchsorted(fitted, own_text)
             seen = where < len(fitted)
             seen[seen] = fitted[where[seen]] == own_text[seen]
-        if not seen.all():
-            if self.handle_unknown == "error":
-                raise ValueError(f"Found unknown label {own[np.argmin(seen)]!r} in column "
-                                 f"{self._column_name(j)!r} during transform")
+        if self.handle_unknown == "error" and not seen.all():
+            raise ValueError(f"Found unknown label {own[np.argmin(seen)]!r} in column "
+                             f"{self._column_name(j)!r} during transform")
         target = np.empty(size + 1)
         target[:size] = np.where(seen, where, self.unknown_value if not seen.all() else 0)
         target[size] = self.encoded_missing_value
