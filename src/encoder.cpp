@@ -135,7 +135,7 @@ PyObject* encoder_decode(PyObject* object, PyObject* const* args, Py_ssize_t nar
         TRY_ASSIGN(Arguments arguments, match_vectorcall(kDecodeDescription, args, nargs, kwnames));
         EncoderObject* self = as_encoder(object);
         TRY_ASSIGN(SharedHold hold, SharedHold::take(self));
-        TRY_ASSIGN(ConversionResult converted, pyany_to_vec(arguments[0]));
+        TRY_ASSIGN(ConversionResult converted, pyany_to_vec(arguments[0], Reading::Codes));
         converted.info.reset();
         const EncodingInfo* record = self->encoding_info.get();
         // Decoding runs Python code while it reads the matrix.

@@ -163,7 +163,7 @@ Matrix float_array_matrix(PyObject* obj) {
 
 }  // namespace
 
-Result<ConversionResult> pyany_to_vec(PyObject* obj) {
+Result<ConversionResult> pyany_to_vec(PyObject* obj, Reading reading) {
     TRY_ASSIGN(std::string name, class_name(obj));
     OUT out;
     if (name == "DataFrame") {
@@ -178,6 +178,9 @@ Result<ConversionResult> pyany_to_vec(PyObject* obj) {
 
     if (is_float64_matrix(obj)) {
         return ConversionResult{std::move(out), float_array_matrix(obj), nullptr};
+    }
+    if (reading == Reading::Codes && out.is_dataframe()) {
+        if (auto matrix = float_frame_matrix(obj)) return ConversionResult{std::move(out), std::move(*matrix), nullptr};
     }
     EncodedTable table = encode_object_array(obj, out);
     return ConversionResult{std::move(out), std::move(table.matrix), std::move(table.info)};

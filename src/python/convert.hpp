@@ -13,6 +13,10 @@ namespace tarnix {
 // The matrix of a 2-D float64 array may borrow the array's memory: it stays
 // valid while obj lives and no Python code runs. Call matrix.make_owned()
 // before running any.
-Result<ConversionResult> pyany_to_vec(PyObject* obj);
+//
+// Reading codes (for decoding), a tall frame of float64 columns is taken as
+// it lies, without looking for text in it and without a record.
+enum class Reading { Table, Codes };
+Result<ConversionResult> pyany_to_vec(PyObject* obj, Reading reading = Reading::Table);
 
 }  // namespace tarnix

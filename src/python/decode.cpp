@@ -33,38 +33,48 @@ void put(PyObject** slot, PyObject* value) {
 // 0..k-1, so a label is found by index.
 class ColumnTexts {
 public:
-    ColumnTexts(const CodedLabels& labels, PyObject* fallback)
-        : labels_(labels), made_(labels.size()), fallback_(fallback) {}
-
-    // put(row, text) with a new reference for every cell of column `col`, in
-    // row order. The strs of the labels that occur are made first, in code
-    // order: one pass through the labels rather than a cache miss per label
-    // in the order of the rows.
-    template <class Put>
-    void fill(const Matrix& matrix, std::size_t col, Put&& put) {
-        const std::size_t rows = matrix.rows;
-        std::vector<unsigned char> occurs(made_.size() + 1, 0);
-        for (std::size_t row = 0; row < rows; ++row) occurs[index_of(matrix.at(row, col))] = 1;
+    // Makes the strs of the labels that occur in column `col`, in code order:
+    // one pass through the labels rather than a cache miss per label in the
+    // order of the rows.
+    ColumnTexts(const Matrix& matrix, std::size_t col, const CodedLabels& labels, PyObject* fallback)
+        : matrix_(matrix), col_(col), made_(labels.size()), texts_(labels.size() + 1, fallback) {
+        std::vector<unsigned char> occurs(texts_.size(), 0);
+        for (std::size_t row = 0; row < matrix.rows; ++row) occurs[index_of(row)] = 1;
         for (std::size_t code = 0; code < made_.size(); ++code) {
-            if (occurs[code]) made_[code] = make_str(labels_[code]);
+            if (!occurs[code]) continue;
+            made_[code] = make_str(labels[code]);
+            texts_[code] = made_[code].get();
         }
-        for (std::size_t row = 0; row < rows; ++row) {
-            const std::size_t code = index_of(matrix.at(row, col));
-            put(row, Py_NewRef(code < made_.size() ? made_[code].get() : fallback_));
+    }
+
+    // put(row, text) with a new reference for every cell of the column.
+    template <class Put>
+    void fill(Put&& put) const {
+        const std::size_t end = matrix_.rows;
+        // Cells meet their texts in random order, and every new reference is
+        // a write into the text: fetch the table slot, then the text, ahead.
+        constexpr std::size_t kAhead = 32;
+        auto text_at = [&](std::size_t row) { return texts_[index_of(row)]; };
+        for (std::size_t row = 0; row < end; ++row) {
+            if (row + 2 * kAhead < end) __builtin_prefetch(&texts_[index_of(row + 2 * kAhead)]);
+            if (row + kAhead < end) __builtin_prefetch(text_at(row + kAhead), 1);
+            put(row, Py_NewRef(text_at(row)));
         }
     }
 
 private:
-    // The code of a cell, or made_.size() for a cell that takes the fallback.
-    std::size_t index_of(double value) const noexcept {
+    // The index of a cell's text: its code, or made_.size() for the fallback.
+    std::size_t index_of(std::size_t row) const noexcept {
+        const double value = matrix_.at(row, col_);
         if (std::isnan(value)) return made_.size();
         const std::uint64_t code = code_of(value);
         return code < made_.size() ? static_cast<std::size_t>(code) : made_.size();
     }
 
-    const CodedLabels& labels_;
+    const Matrix& matrix_;
+    std::size_t col_;
     std::vector<Ref> made_;
-    PyObject* fallback_;
+    std::vector<PyObject*> texts_;  // by index; the fallback last
 };
 
 }  // namespace
@@ -115,14 +125,14 @@ Result<Ref> decode_array(const Matrix& matrix, const EncodingInfo& record) {
     }
     Ref missing = make_str("NaN");
     for (std::size_t col = 0; col < matrix.cols; ++col) {
-        if (recorded[col] == nullptr) {
-            for (std::size_t row = 0; row < matrix.rows; ++row) {
-                set(row, col, own(PyFloat_FromDouble(matrix.at(row, col))).release());
-            }
+        if (recorded[col] != nullptr) {
+            ColumnTexts texts(matrix, col, *recorded[col], missing.get());
+            texts.fill([&](std::size_t row, PyObject* text) { set(row, col, text); });
             continue;
         }
-        ColumnTexts texts(*recorded[col], missing.get());
-        texts.fill(matrix, col, [&](std::size_t row, PyObject* text) { set(row, col, text); });
+        for (std::size_t row = 0; row < matrix.rows; ++row) {
+            set(row, col, own(PyFloat_FromDouble(matrix.at(row, col))).release());
+        }
     }
     return decoded;
 }
@@ -134,11 +144,11 @@ Status decode_frame(PyObject* frame, PyObject* pandas, const Matrix& matrix, con
     TRY(checked_status(PyDict_SetItem(keywords.get(), interned::copy(), Py_False)));
     numpy::ensure_api();
     for (std::size_t col : record.string_columns) {
-        ColumnTexts texts(labels_of(record, col), Py_None);
+        ColumnTexts texts(matrix, col, labels_of(record, col), Py_None);
         npy_intp length = static_cast<npy_intp>(matrix.rows);
         Ref labels = own(PyArray_SimpleNew(1, &length, NPY_OBJECT));
         auto* slots = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(labels.get())));
-        texts.fill(matrix, col, [&](std::size_t row, PyObject* text) { put(&slots[row], text); });
+        texts.fill([&](std::size_t row, PyObject* text) { put(&slots[row], text); });
         // An explicit object Series keeps the labels as these very objects
         // (pandas would otherwise infer a string dtype, None becoming NaN),
         // and is set by position, whatever the column names are.
@@ -202,9 +212,8 @@ Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& mat
     add_block(block_array(text_columns.size(), rows, NPY_OBJECT,
                           [&](std::size_t i, char* at) {
                               auto* slots = reinterpret_cast<PyObject**>(at);
-                              ColumnTexts texts(labels_of(record, text_columns[i]), Py_None);
-                              texts.fill(matrix, text_columns[i],
-                                         [&](std::size_t row, PyObject* text) { put(&slots[row], text); });
+                              ColumnTexts texts(matrix, text_columns[i], labels_of(record, text_columns[i]), Py_None);
+                              texts.fill([&](std::size_t row, PyObject* text) { put(&slots[row], text); });
                           }),
               text_columns);
 

@@ -1,6 +1,8 @@
 #include "python/encode_object_array.hpp"
 
 #include <cstdint>
+#include <cstring>
+#include <utility>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "boundary/text.hpp"
 #include "python/cell_reader.hpp"
 #include "python/frame_columns.hpp"
+#include "python/numpy_api.hpp"
 #include "column_stage.hpp"
 
 namespace tarnix {
@@ -100,7 +103,47 @@ std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cell
     return read;
 }
 
+// A float64 column as a plain array of doubles (aligned, native byte order).
+const char* float64_column(PyObject* column, npy_intp& stride) {
+    auto* array = reinterpret_cast<PyArrayObject*>(column);
+    if (PyArray_TYPE(array) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(array) || !PyArray_ISALIGNED(array)) {
+        return nullptr;
+    }
+    stride = PyArray_STRIDES(array)[0];
+    return static_cast<const char*>(PyArray_DATA(array));
+}
+
 }  // namespace
+
+std::optional<Matrix> float_frame_matrix(PyObject* frame) {
+    const Shape shape = read_shape(frame);
+    constexpr std::size_t kFewestRows = 512;  // shorter frames read "values" (as when encoding)
+    if (shape.rows < kFewestRows || shape.cols == 0) return std::nullopt;
+    auto columns = plain_frame_columns(frame, shape.rows, shape.cols);
+    if (!columns) return std::nullopt;
+    std::vector<std::pair<const char*, npy_intp>> data(shape.cols);
+    for (std::size_t col = 0; col < shape.cols; ++col) {
+        const FrameColumn& column = (*columns)[col];
+        if (column.kind != FrameColumn::Kind::Array) return std::nullopt;
+        data[col].first = float64_column(column.source.get(), data[col].second);
+        if (data[col].first == nullptr) return std::nullopt;
+    }
+    // Copied, column by column, into the layout pandas keeps them in; the
+    // arrays are not touched again.
+    DoubleBuffer buffer = DoubleBuffer::uninitialized(checked_cell_count(shape));
+    double* out = buffer.data();
+    for (const auto& [at, stride] : data) {
+        if (stride == static_cast<npy_intp>(sizeof(double))) {
+            std::memcpy(out, at, shape.rows * sizeof(double));
+        } else {
+            for (std::size_t row = 0; row < shape.rows; ++row) {
+                std::memcpy(out + row, at + static_cast<npy_intp>(row) * stride, sizeof(double));
+            }
+        }
+        out += shape.rows;
+    }
+    return Matrix::column_major(std::move(buffer), shape.rows, shape.cols);
+}
 
 EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
     const Shape shape = read_shape(obj);

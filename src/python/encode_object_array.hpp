@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "boundary/python.hpp"
 #include "python/records.hpp"
@@ -16,5 +17,10 @@ struct EncodedTable {
 // Cells come from obj itself, or from its "values" for a DataFrame. Every
 // failure is a fatal internal error.
 EncodedTable encode_object_array(PyObject* obj, const OUT& kind);
+
+// The cells of a tall pandas frame whose every column is a float64 NumPy
+// array, copied column-major as they lie; nothing for any other frame. The
+// cells are those the frame's "values" would give.
+std::optional<Matrix> float_frame_matrix(PyObject* frame);
 
 }  // namespace tarnix
