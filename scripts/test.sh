@@ -27,3 +27,9 @@ if [ "${CI:-}" = "true" ] || [ "${TARNIX_SANITIZERS:-}" = "1" ]; then
     echo "== sanitizers: TSan (native suite) =="
     "$ROOT/scripts/sanitize.sh" thread
 fi
+
+if [ "${CI:-}" = "true" ]; then
+    echo "== wheel: build, install into a fresh venv, smoke test =="
+    "$ROOT/scripts/wheel.sh"
+    "$ROOT/scripts/wheel_check.sh"
+fi
