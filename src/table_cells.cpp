@@ -1,5 +1,7 @@
 #include "table_cells.hpp"
 
+#include <algorithm>
+
 #include "python/render.hpp"
 
 namespace tarnix {
@@ -7,9 +9,48 @@ namespace tarnix {
 void TableCells::turn_to_text(std::size_t col) {
     Column& target = column(col);
     target.is_string = true;
-    target.labels.reserve(reserved_rows());
-    for (double number : target.numbers) target.labels.push_back(render_double(number));
+    for (double number : target.numbers) add_label(col, render_double(number));
     std::vector<double>().swap(target.numbers);
+}
+
+bool LabelDictionary::add(std::string_view label, const void* identity) {
+    auto found = index_.find(label);
+    std::int32_t id;
+    if (found != index_.end()) {
+        id = found->second;
+    } else {
+        if (column_.categories.size() == kMostLabels) return false;
+        id = static_cast<std::int32_t>(column_.categories.size());
+        column_.categories.emplace_back(label);
+        index_.emplace(std::string(label), id);
+    }
+    if (identity != nullptr) recent_[slot_of(identity)] = Recent{identity, id};
+    push(id);
+    return true;
+}
+
+void TableCells::add_label(std::size_t col, std::string_view label, const void* identity) {
+    Column& target = column(col);
+    if (!target.many_labels) {
+        if (!target.dictionary) {
+            target.dictionary = std::make_unique<LabelDictionary>();
+            with_dictionary_.push_back(col);
+        }
+        if (target.dictionary->add(label, identity)) return;
+        // One label too many: the rows so far are stored label by label.
+        const LabelDictionary& few = *target.dictionary;
+        target.labels.reserve(std::max(reserved_rows(), few.size() + 1));
+        for (std::size_t row = 0; row < few.size(); ++row) target.labels.push_back(few[row]);
+        target.dictionary.reset();
+        target.many_labels = true;
+    }
+    target.labels.push_back(label);
+}
+
+void TableCells::forget_identities() {
+    for (std::size_t col : with_dictionary_) {
+        if (auto& dictionary = columns_[col].dictionary) dictionary->forget_identities();
+    }
 }
 
 void TableCells::settle_all() {

@@ -2,7 +2,9 @@
 // cell of a column that is not one, labels from then on.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +29,58 @@ struct StridedNumbers {
     }
 };
 
+// The text of a column while it has few distinct labels: each label stored
+// once and numbered as it arrives, each row the number of its label. The
+// column stage then sorts only those labels and codes the rows from their
+// numbers, like a categorical column.
+class LabelDictionary {
+public:
+    static constexpr std::size_t kMostLabels = 4096;
+
+    LabelDictionary() { refresh(); }
+    // Adds a row; false (and nothing added) when the label would be one too many.
+    bool add(std::string_view label, const void* identity);
+    // Adds a row whose cell is `identity`, if a cell of that identity was
+    // added since forget_identities(); else false.
+    bool add_known(const void* identity) {
+        const Recent& recent = recent_[slot_of(identity)];
+        if (recent.identity != identity) return false;
+        push(recent.id);
+        return true;
+    }
+    // The objects seen may be freed from now on, and their addresses reused.
+    void forget_identities() noexcept { recent_.fill(Recent{}); }
+
+    const CategoryColumn& as_categories() const noexcept { return column_; }
+    std::size_t size() const noexcept { return ids_.size(); }
+    std::string_view operator[](std::size_t row) const noexcept {
+        return column_.categories[static_cast<std::size_t>(ids_[row])];
+    }
+
+private:
+    struct Recent {
+        const void* identity = nullptr;
+        std::int32_t id = 0;
+    };
+    static std::size_t slot_of(const void* identity) noexcept {
+        return (reinterpret_cast<std::uintptr_t>(identity) >> 4) % kRecent;
+    }
+    void push(std::int32_t id) {
+        ids_.push_back(id);
+        refresh();
+    }
+    void refresh() noexcept {
+        column_.codes = reinterpret_cast<const char*>(ids_.data());
+        column_.rows = ids_.size();
+    }
+
+    static constexpr std::size_t kRecent = 64;
+    CategoryColumn column_{{}, nullptr, sizeof(std::int32_t), sizeof(std::int32_t), 0, 0};
+    std::vector<std::int32_t> ids_;
+    absl::flat_hash_map<std::string, std::int32_t, SeededHash, StringEq> index_;
+    std::array<Recent, kRecent> recent_{};
+};
+
 // Nothing is sized by the table's claimed shape: columns come into being as
 // their cells arrive, and room for a column's cells is reserved only up to a
 // modest count unless the row count was proven.
@@ -46,7 +100,14 @@ public:
         if (numbers.capacity() == 0) numbers.reserve(reserved_rows());
         numbers.push_back(value);
     }
-    void add_label(std::size_t col, std::string_view label) { column(col).labels.push_back(label); }
+    // `identity`: the cell the label is the str() of, when that object lives
+    // until the cells are dropped and its str() cannot change; else nullptr.
+    void add_label(std::size_t col, std::string_view label, const void* identity = nullptr);
+    // Adds the label of a cell of this identity added before, if it can.
+    bool add_known(std::size_t col, const void* identity) {
+        Column& target = column(col);
+        return target.dictionary && target.dictionary->add_known(identity);
+    }
     // The whole of a numeric column, read later (see StridedNumbers). The
     // memory must stay valid until the matrix is written.
     void set_strided(std::size_t col, StridedNumbers numbers) {
@@ -56,8 +117,10 @@ public:
     // Numeric columns left where they lie are copied now: code that could
     // change them is about to run, and a cell's value is the one it had when
     // it was read.
+    // Identities of cells are forgotten too: the code may free them.
     void settle() {
         if (!unsettled_.empty()) settle_all();
+        if (!with_dictionary_.empty()) forget_identities();
     }
 
     // A whole text column at once: views of its labels (see LabelColumn), or
@@ -84,8 +147,11 @@ public:
     const std::vector<double>& numbers(std::size_t col) const { return columns_.at(col).numbers; }
     const StridedNumbers& strided(std::size_t col) const { return columns_.at(col).strided; }
     const LabelColumn& labels(std::size_t col) const { return columns_.at(col).labels; }
-    // A text column set by set_categories, else nullptr.
-    const CategoryColumn* categories(std::size_t col) const { return columns_.at(col).categories.get(); }
+    // A text column set by set_categories or held as a dictionary, else nullptr.
+    const CategoryColumn* categories(std::size_t col) const {
+        const Column& target = columns_.at(col);
+        return target.dictionary ? &target.dictionary->as_categories() : target.categories.get();
+    }
 
     // A buffer of the call for text that has to be converted before it is added.
     std::string& scratch() noexcept { return scratch_; }
@@ -97,6 +163,8 @@ private:
         StridedNumbers strided;
         LabelColumn labels;
         std::unique_ptr<CategoryColumn> categories;
+        std::unique_ptr<LabelDictionary> dictionary;  // while the labels are few
+        bool many_labels = false;                     // they were not: labels from then on
     };
 
     Column& column(std::size_t col) {
@@ -108,12 +176,14 @@ private:
         return rows_proven_ || rows_ < kUnprovenRows ? rows_ : kUnprovenRows;
     }
     void settle_all();
+    void forget_identities();
 
     std::size_t rows_;
     std::size_t cols_;
     bool rows_proven_ = false;
     std::vector<Column> columns_;
     std::vector<std::size_t> unsettled_;
+    std::vector<std::size_t> with_dictionary_;
     std::string scratch_;
     std::vector<ArrowArrayOwned> kept_;
 };

@@ -29,8 +29,12 @@ bool converts_natively(PyObject* cell) {
 
 // str() of the cell as UTF-8; an exact str is its own str(). ASCII text is
 // taken as it lies in the str; other text is converted into a buffer of the
-// call, so nothing is left behind in the object.
-void add_text(TableCells& cells, std::size_t col, PyObject* cell) {
+// call, so nothing is left behind in the object. A cell `held` by the table
+// (alive until the cells are dropped, or until Python code runs) whose
+// str() was taken before is not converted again.
+void add_text(TableCells& cells, std::size_t col, PyObject* cell, bool held) {
+    const void* identity = held && converts_natively(cell) ? cell : nullptr;
+    if (identity != nullptr && cells.add_known(col, identity)) return;
     Ref made;
     PyObject* text = cell;
     if (!PyUnicode_CheckExact(cell)) {
@@ -38,19 +42,19 @@ void add_text(TableCells& cells, std::size_t col, PyObject* cell) {
         if (!made) panic_from("cant convert to str", PyErr::fetch());
         text = made.get();
     }
-    if (auto ascii = ascii_view(text)) return cells.add_label(col, *ascii);
+    if (auto ascii = ascii_view(text)) return cells.add_label(col, *ascii, identity);
     std::string& utf8 = cells.scratch();
     utf8.clear();
     append_utf8(text, utf8);
-    cells.add_label(col, utf8);
+    cells.add_label(col, utf8, identity);
 }
 
 // One cell of column col: a number while the column is numeric and the cell
 // converts to a double (an exact float directly, anything else through
 // float()); otherwise the column turns to text and takes str() of the cell.
 // The caller has settled the numeric columns if the cell may run Python code.
-void classify_cell(TableCells& cells, std::size_t col, PyObject* cell) {
-    if (cells.is_string(col)) return add_text(cells, col, cell);
+void classify_cell(TableCells& cells, std::size_t col, PyObject* cell, bool held = false) {
+    if (cells.is_string(col)) return add_text(cells, col, cell, held);
     if (PyFloat_CheckExact(cell)) return cells.add_number(col, PyFloat_AS_DOUBLE(cell));
     double value = PyFloat_AsDouble(cell);
     if (value != -1.0 || !PyErr_Occurred()) return cells.add_number(col, value);
@@ -58,7 +62,7 @@ void classify_cell(TableCells& cells, std::size_t col, PyObject* cell) {
     // here on. Any other (KeyboardInterrupt...) ends the call.
     pass_on_unless_ordinary(PyErr::fetch());
     cells.turn_to_text(col);
-    add_text(cells, col, cell);
+    add_text(cells, col, cell, held);
 }
 
 // Before a cell runs Python code, numeric columns still in their buffers are
@@ -212,7 +216,7 @@ std::optional<std::size_t> read_object_column(PyArrayObject* array, std::size_t 
         // The array keeps the cell alive, unless Python code the cell runs
         // changes the array: then the cell is held for the time it is read.
         if (converts_natively(cell)) {
-            classify_cell(cells, into, cell);
+            classify_cell(cells, into, cell, /*held=*/true);
         } else {
             cells.settle();
             Ref held = Ref::borrow(cell);

@@ -254,6 +254,21 @@ def test_tables_rewritten_while_read(kind, wrapper):
     assert outs[0] == outs[1]
 
 
+def test_a_freed_cell_is_not_taken_for_the_cell_in_its_place():
+    # The printed cell frees the first cell and puts a new str of its size,
+    # likely at the same address, further down the column.
+    table = obj_array([["".join(["on", "e!"])], [None], ["x"]])
+
+    def rewrite(self):
+        table[0, 0] = None
+        table[2, 0] = "".join(["tw", "o!"])
+        return "m"
+
+    table[1, 0] = type("Cell", (), {"__str__": rewrite})()
+    enc = tarnix.Encoder()
+    assert enc.decode(enc.encode(table))[:, 0].tolist() == ["one!", "m", "two!"]
+
+
 DTYPES = [np.int8, np.int64, np.uint64, np.float16, np.float32, np.float64, np.bool_, "<U3", ">f8",
           "datetime64[D]"]
 LAYOUTS = [lambda a: a, lambda a: a.T, lambda a: a[::-1], lambda a: a[:, ::-2], np.asfortranarray]

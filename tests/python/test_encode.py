@@ -6,7 +6,7 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from conftest import bits, column, named, obj_array, raises_panic
+from conftest import bits, codes_of, column, named, obj_array, positional, raises_panic
 
 nan = math.nan
 inf = math.inf
@@ -41,6 +41,23 @@ def encode_column(enc, cells, frame):
 )
 def test_codes_follow_byte_order_of_labels(enc, cells, codes, frame):
     assert (bits(encode_column(enc, cells, frame)) == bits(codes)).all()
+
+
+# Columns of few distinct labels are numbered as they are read and stored
+# label by label from the first label too many on: codes are the same either way.
+@pytest.mark.parametrize("frame", [False, True], ids=["array", "frame"])
+@pytest.mark.parametrize("distinct", [4095, 4096, 4097, 9000])
+@pytest.mark.parametrize("lead", ["text", "numbers"])
+def test_codes_around_the_few_labels_limit(enc, distinct, lead, frame):
+    rng = np.random.default_rng(distinct)
+    words = [f"w{i:05d}" for i in range(distinct)] + ["nan"]
+    labels = [words[i] for i in rng.integers(0, len(words), 3 * distinct)]
+    cells = list(labels)
+    if lead == "numbers":  # the column turns to text after many numbers
+        cells[: distinct // 2] = [float(i) for i in range(distinct // 2)]
+        labels[: distinct // 2] = [positional(c) for c in cells[: distinct // 2]]
+    cells[-1], labels[-1] = None, "None"
+    assert (bits(encode_column(enc, cells, frame)) == bits(codes_of(labels))).all()
 
 
 @pytest.mark.parametrize(
