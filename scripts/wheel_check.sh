@@ -6,6 +6,7 @@
 # installed beside it, and a small array and frame go through encode and decode.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+say() { printf '[wheel_check] %s\n' "$*" >&2; }
 
 CHECK="$ROOT/build/wheel-check"
 wheels=("$ROOT"/dist/tarnix-*-manylinux_*.whl)
