@@ -4,10 +4,14 @@ polars and a plain NumPy copy. Run it through bench/run.sh.
 Cases: 1 DataFrame with Python-backed str text columns (encode, decode),
 1a the same cells with Arrow-backed str text columns, 1c with category text
 columns, 2 object array (encode, decode), 3 float64 array (C and Fortran
-order), 4 growth over row counts and pool sizes 1 and 2 (whole calls, and the
+order), 4 growth over row counts, pool sizes 1 and 2 (whole calls, and the
 column stage alone through the native bench/native/column_stage.cpp, which
-bench/run.sh builds into build/bench), 5 a real-shaped table read back from a
-CSV file (Arrow-backed str text columns) against a pandas.factorize loop.
+bench/run.sh builds into build/bench) and two Python threads encoding at
+once, 5 a real-shaped table read back from a CSV file against a
+pandas.factorize loop, its text columns Arrow-backed str (read_csv's
+default), 5p Python-backed str, 5o object, 6 tarnix_learn's
+TextColumnEncoder against scikit-learn's OrdinalEncoder (bench/learn.py).
+Then the memory of one encode per case, each in a fresh process.
 Writes results.md and results.png into bench/results/.
 """
 
@@ -26,13 +30,14 @@ import cases  # noqa: E402
 import measure  # noqa: E402
 
 FULL = {"frame_rows": 1_000_000, "array_rows": 1_000_000, "float_rows": 10_000_000,
-        "growth": [10**4, 10**5, 10**6, 10**7], "csv_rows": 1_414_593, "repeats": 5,
-        "column_stage_rounds": 5}
+        "growth": [10**4, 10**5, 10**6, 10**7], "csv_rows": 1_414_593, "two_threads_rows": 500_000,
+        "repeats": 5, "column_stage_rounds": 5}
 QUICK = {"frame_rows": 20_000, "array_rows": 20_000, "float_rows": 200_000,
-         "growth": [10**3, 10**4, 10**5], "csv_rows": 28_000, "repeats": 2, "column_stage_rounds": 2}
+         "growth": [10**3, 10**4, 10**5], "csv_rows": 28_000, "two_threads_rows": 20_000, "repeats": 2,
+         "column_stage_rounds": 2}
 # Tables this large get at most this many runs per timing.
 BIG_ROWS, BIG_REPEATS = 5_000_000, 3
-ALL_CASES = ("1", "1a", "1c", "2", "3", "4", "5")
+ALL_CASES = ("1", "1a", "1c", "2", "3", "4", "5", "5p", "5o", "6")
 
 
 def parse_args(argv):
@@ -40,15 +45,21 @@ def parse_args(argv):
     parser.add_argument("--quick", action="store_true",
                         help="small sizes and 2 runs each: a smoke run of well under a minute")
     parser.add_argument("--cases", default=",".join(ALL_CASES),
-                        help="comma-separated cases to run (default: all of 1,1a,1c,2,3,4,5): "
+                        help=f"comma-separated cases to run (default: all of {','.join(ALL_CASES)}): "
                              "1 DataFrame with Python-backed str text, 1a the same with Arrow-backed "
                              "str text, 1c with category text, 2 object array, 3 float64 array, "
-                             "4 growth and threads, 5 real-shaped table read from a CSV file")
+                             "4 growth and threads, 5 real-shaped table read from a CSV file "
+                             "(Arrow-backed str text), 5p the same with Python-backed str text, "
+                             "5o with object text, 6 fit once, transform later (bench/learn.py)")
     parser.add_argument("--repeats", type=int, help="runs per timing (default 5, quick 2)")
     parser.add_argument("--max-rows", type=int,
                         help="cap the row count of every case; growth sizes above it are skipped")
+    parser.add_argument("--no-memory", action="store_true",
+                        help="skip the memory of an encode per case (one fresh process per case)")
     parser.add_argument("--out", help="output directory (default bench/results)")
     parser.add_argument("--threads-worker", type=int, metavar="ROWS", help=argparse.SUPPRESS)
+    parser.add_argument("--memory-worker", metavar="CASE:ROWS", help=argparse.SUPPRESS)
+    parser.add_argument("--two-threads-worker", metavar="ROWS:REPEATS", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     chosen = {c.strip() for c in args.cases.split(",") if c.strip()}
     if not chosen <= set(ALL_CASES):
@@ -97,6 +108,14 @@ def main(argv):
     if args.threads_worker:
         cases.threads_worker(args.threads_worker, args.repeats or FULL["repeats"])
         return 0
+    if args.memory_worker:
+        case, rows = args.memory_worker.split(":")
+        cases.memory_worker(case, int(rows))
+        return 0
+    if args.two_threads_worker:
+        rows, repeats = args.two_threads_worker.split(":")
+        cases.two_threads_worker(int(rows), int(repeats))
+        return 0
     sizes = QUICK if args.quick else FULL
     repeats = args.repeats or sizes["repeats"]
     cap = args.max_rows or sys.maxsize
@@ -108,7 +127,7 @@ def main(argv):
 
     out_dir = args.out or os.path.join(HERE, "results")
     progress = measure.Progress()
-    results, skipped = [], []
+    results, skipped, memory_cases = [], [], []
     load_at_start = os.getloadavg()[0]
     setting = environment()
     started = time.perf_counter()
@@ -117,11 +136,15 @@ def main(argv):
             if case in args.cases:
                 rows = min(sizes["frame_rows"], cap)
                 cases.case_frame(case, rows, repeats_for(rows), progress, results)
+                memory_cases.append((case, rows))
         if "2" in args.cases:
             rows = min(sizes["array_rows"], cap)
             cases.case_object_array(rows, repeats_for(rows), progress, results)
+            memory_cases.append(("2", rows))
         if "3" in args.cases:
-            cases.case_float(min(sizes["float_rows"], cap), repeats, progress, results)
+            rows = min(sizes["float_rows"], cap)
+            cases.case_float(rows, repeats, progress, results)
+            memory_cases += [("3C", rows), ("3F", rows)]
         if "4" in args.cases:
             growth = [rows for rows in sizes["growth"] if rows <= cap]
             skipped += [f"case 4 growth at {rows:,} rows (above --max-rows)"
@@ -135,9 +158,19 @@ def main(argv):
             else:
                 skipped.append("case 4 column stage (build/bench/column_stage_bench is not built; "
                                "bench/run.sh builds it)")
-        if "5" in args.cases:
-            rows = min(sizes["csv_rows"], cap)
-            cases.case_csv(rows, repeats_for(rows), progress, results)
+            rows = min(sizes["two_threads_rows"], cap)
+            cases.case_two_threads(rows, repeats_for(rows), progress, results)
+        for case in ("5", "5p", "5o"):
+            if case in args.cases:
+                rows = min(sizes["csv_rows"], cap)
+                cases.case_csv(case, rows, repeats_for(rows), progress, results)
+                memory_cases.append((case, rows))
+        if "6" in args.cases:
+            cases.case_learn(args.quick, args.repeats, args.max_rows, progress, results)
+        if args.no_memory:
+            skipped += [f"memory of case {case} (--no-memory)" for case, _ in memory_cases]
+        else:
+            cases.case_memory(memory_cases, progress, results)
     except measure.Mismatch as mismatch:
         progress.say(f"MISMATCH, benchmark stopped: {mismatch}")
         return 1

@@ -6,6 +6,10 @@ import os
 import statistics
 import subprocess
 import sys
+import time
+
+import numpy as np
+import pandas as pd
 
 import data
 import measure
@@ -40,11 +44,15 @@ def run_table_case(case, table, text_positions, make_peers, repeats, progress, r
         decode_input = peer.decode_input(got) if peer.decodes else None
         del got
         if peer.decodes and peer is not reference:
-            measure.check_labels(f"{tag} {peer.name}", peer.decode(decode_input),
-                                 want_labels, layout.text)
-        times = measure.timed(lambda: peer.encode(table), repeats,
-                              f"{tag} encode {peer.name}", progress)
-        _record(results, case, "encode", peer.name, rows, cells, times, peer.note)
+            got = peer.decode(decode_input)
+            measure.check_labels(f"{tag} {peer.name}", got, want_labels, layout.text)
+            if peer.same_output:
+                measure.check_same_frame(f"{tag} {peer.name}", got, want_labels, layout.text)
+            del got
+        if peer.times_encode:
+            times = measure.timed(lambda: peer.encode(table), repeats,
+                                  f"{tag} encode {peer.name}", progress)
+            _record(results, case, "encode", peer.name, rows, cells, times, peer.note)
         if peer.decodes:
             times = measure.timed(lambda: peer.decode(decode_input), repeats,
                                   f"{tag} decode {peer.name}", progress)
@@ -88,11 +96,22 @@ def case_float(rows, repeats, progress, results):
         gc.collect()
 
 
-def case_csv(rows, repeats, progress, results):
-    progress.say(f"[case 5] writing a CSV of {rows:,} x {len(data.CSV_COLUMNS)} and reading it back")
-    table = data.csv_frame(rows)
-    text = [data.CSV_COLUMNS.index(name) for name in data.CSV_TEXT]
-    run_table_case("5", table, text, peer_kinds.factorize_peers, repeats, progress, results)
+# Case 5 and its variants: the same CSV file, text columns read as
+# data.CSV_TEXT_STORAGES[storage].
+CSV_VARIANTS = {"5": ("arrow", "Arrow-backed str (read_csv's default)"),
+                "5p": ("python", "Python-backed str"), "5o": ("object", "object")}
+
+
+def csv_text_positions():
+    return [data.CSV_COLUMNS.index(name) for name in data.CSV_TEXT]
+
+
+def case_csv(case, rows, repeats, progress, results):
+    storage, what = CSV_VARIANTS[case]
+    progress.say(f"[case {case}] writing a CSV of {rows:,} x {len(data.CSV_COLUMNS)} and reading it back, "
+                 f"text as {what}")
+    table = data.csv_frame(rows, text=storage)
+    run_table_case(case, table, csv_text_positions(), peer_kinds.factorize_peers, repeats, progress, results)
 
 
 def case_growth(sizes, repeats_for, progress, results):
@@ -165,3 +184,207 @@ def threads_worker(rows, repeats):
         times[step] = measure.timed(fn, repeats, f"[threads] {step} tarnix, RAYON_NUM_THREADS={threads}",
                                     progress)
     print(json.dumps(times), flush=True)
+
+
+def make_table(case, rows):
+    """The input table of a case (as its case function makes it) and the
+    positions of its text columns."""
+    if case in FRAME_VARIANTS:
+        return data.frame(rows, text=FRAME_VARIANTS[case][0]), frame_text_positions()
+    if case == "2":
+        return data.object_array(rows), list(range(len(data.TEXT_CARDINALITIES)))
+    if case in ("3C", "3F"):
+        return data.float_array(rows, case[1]), []
+    if case in CSV_VARIANTS:
+        return data.csv_frame(rows, text=CSV_VARIANTS[case][0]), csv_text_positions()
+    raise ValueError(f"no table for case {case!r}")
+
+
+def _worker(flag, argument, env=None):
+    """Runs bench.py `flag argument` in a fresh process (progress on its
+    stderr) and returns the JSON of its last stdout line."""
+    command = [sys.executable, os.path.join(os.path.dirname(__file__), "bench.py"), flag, argument]
+    done = subprocess.run(command, env=env, stdout=subprocess.PIPE, text=True, check=True)
+    return json.loads(done.stdout.strip().splitlines()[-1])
+
+
+def case_memory(case_rows, progress, results):
+    """Memory of one tarnix encode per case, each in a fresh process
+    (memory_worker); `case_rows` is a list of (case, rows)."""
+    for case, rows in case_rows:
+        progress.say(f"[memory] case {case}, {rows:,} rows: one encode in a fresh process")
+        found = _worker("--memory-worker", f"{case}:{rows}")
+        progress.say(f"[memory] case {case}: peak {found['peak'] / 2**20:.0f} MiB above the input for an "
+                     f"output of {found['output'] / 2**20:.0f} MiB; record "
+                     + (f"{found['retained'] / found['labels']:.0f} B per distinct label ({found['method']})"
+                        if found["labels"] else "holds no labels"))
+        results.append({"case": "memory", "step": "encode", "peer": "tarnix", "rows": rows,
+                        "cells": found["cells"], "times": [], "median": None, "note": "",
+                        "of_case": case, **found})
+
+
+def _rss_status():
+    """VmRSS and VmHWM of this process in bytes."""
+    fields = {}
+    with open("/proc/self/status") as status:
+        for line in status:
+            key, _, value = line.partition(":")
+            if key in ("VmRSS", "VmHWM"):
+                fields[key] = int(value.split()[0]) * 1024
+    return fields
+
+
+class _Heap:
+    """Bytes in use by malloc (glibc's mallinfo2: uordblks + hblkhd, the
+    mmapped chunks included), or the resident set size where mallinfo2 is
+    missing. `trim()` gives freed heap memory back to the system."""
+
+    def __init__(self):
+        import ctypes
+
+        class MallInfo2(ctypes.Structure):
+            _fields_ = [(name, ctypes.c_size_t) for name in (
+                "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks",
+                "fordblks", "keepcost")]
+
+        try:
+            self.libc = ctypes.CDLL("libc.so.6")
+        except OSError:
+            self.libc = None
+        self.mallinfo2 = getattr(self.libc, "mallinfo2", None)
+        if self.mallinfo2 is not None:
+            self.mallinfo2.restype = MallInfo2
+        self.method = "mallinfo2" if self.mallinfo2 is not None else "RSS"
+
+    def trim(self):
+        gc.collect()
+        if self.libc is not None and hasattr(self.libc, "malloc_trim"):
+            self.libc.malloc_trim(0)
+
+    def in_use(self):
+        self.trim()
+        if self.mallinfo2 is not None:
+            info = self.mallinfo2()
+            return info.uordblks + info.hblkhd
+        return _rss_status()["VmRSS"]
+
+
+def _reset_peak():
+    """Sets VmHWM back to the current RSS; False where the kernel refuses."""
+    try:
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")
+        return True
+    except OSError:
+        return False
+
+
+def _output_bytes(output):
+    if isinstance(output, pd.DataFrame):
+        return int(output.memory_usage(index=False, deep=False).sum())
+    return output.nbytes
+
+
+def memory_worker(case, rows):
+    """Body of the per-case memory process. Peak: the RSS high-water mark
+    of one encode above the RSS before it, the input built, a small encode
+    run first (imports, pool) and freed heap given back. Record: bytes in
+    use after an encode whose output was dropped, against the same Encoder
+    before it encoded, over the table's distinct labels. Prints one JSON
+    line."""
+    import tarnix
+
+    progress = measure.Progress(sys.stderr)
+    heap = _Heap()
+    table, text = make_table(case, rows)
+    frame = isinstance(table, pd.DataFrame)
+    labels = sum(int(pd.Series(table.iloc[:, j] if frame else table[:, j]).nunique(dropna=True))
+                 for j in text)
+    label_bytes = max((len(str(v)) for j in text for v in
+                       pd.unique(np.asarray(table.iloc[:, j] if frame else table[:, j], dtype=object))
+                       if isinstance(v, str)), default=0)
+    tarnix.Encoder().encode(table[:1000])
+    heap.trim()
+    encoder = tarnix.Encoder()
+    before_record = heap.in_use()
+    exact_peak = _reset_peak()
+    before = _rss_status()
+    output = encoder.encode(table)
+    peak = _rss_status()["VmHWM"] - before["VmRSS"]
+    output_bytes = _output_bytes(output)
+    del output
+    retained = heap.in_use() - before_record
+    del encoder
+    left = heap.in_use() - before_record
+    print(json.dumps({"peak": peak, "peak_exact": exact_peak, "output": output_bytes, "labels": labels,
+                      "label_bytes": label_bytes, "retained": retained, "left": left,
+                      "method": heap.method, "cells": int(np.prod(table.shape))}), flush=True)
+
+
+def case_two_threads(rows, repeats, progress, results):
+    """Two Python threads each encoding its own table against the same two
+    encodes one after the other, in a fresh process with a pool of one thread."""
+    progress.say(f"[case 4] two Python threads, each encoding its own DataFrame of {rows:,} rows, "
+                 "RAYON_NUM_THREADS=1")
+    env = dict(os.environ, RAYON_NUM_THREADS="1")
+    times = _worker("--two-threads-worker", f"{rows}:{repeats}", env)
+    for step in ("one after the other", "two threads"):
+        _record(results, "two threads", step, "tarnix, 1 pool thread", rows,
+                2 * rows * len(data.FRAME_COLUMNS), times[step])
+
+
+def two_threads_worker(rows, repeats):
+    """Body of the two-thread process: each run times the two encodes one
+    after the other, then the two at once in two threads (started
+    together), alternating. The codes of both ways must agree."""
+    import threading
+
+    import tarnix
+
+    progress = measure.Progress(sys.stderr)
+    tables = [data.frame(rows, seed=seed) for seed in (1, 11)]
+    want = [tarnix.Encoder().encode(table) for table in tables]
+
+    def sequential():
+        return [tarnix.Encoder().encode(table) for table in tables]
+
+    def concurrent():
+        out = [None, None]
+        start = threading.Barrier(3)
+
+        def encode(k):
+            encoder = tarnix.Encoder()
+            start.wait()
+            out[k] = encoder.encode(tables[k])
+
+        threads = [threading.Thread(target=encode, args=(k,)) for k in range(2)]
+        for thread in threads:
+            thread.start()
+        start.wait()
+        for thread in threads:
+            thread.join()
+        return out
+
+    for name, fn in (("one after the other", sequential), ("two threads", concurrent)):
+        for k, got in enumerate(fn()):
+            measure.check_codes(f"[two threads] {name}, table {k + 1}", got, want[k])
+    del want
+    times = {"one after the other": [], "two threads": []}
+    for run in range(1, repeats + 1):
+        for name, fn in (("one after the other", sequential), ("two threads", concurrent)):
+            gc.collect()
+            began = time.perf_counter()
+            result = fn()
+            times[name].append(time.perf_counter() - began)
+            del result
+        medians = ", ".join(f"{name} {measure.format_seconds(statistics.median(t))}" for name, t in times.items())
+        progress.update(f"[two threads] {run}/{repeats} runs, medians so far: {medians}", run == repeats)
+    print(json.dumps(times), flush=True)
+
+
+def case_learn(quick, repeats, max_rows, progress, results):
+    """tarnix_learn.TextColumnEncoder against scikit-learn's OrdinalEncoder
+    (bench/learn.py)."""
+    import learn
+
+    results += learn.run(quick, repeats, progress, max_rows=max_rows)

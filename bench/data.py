@@ -77,10 +77,17 @@ CSV_COLUMNS = ("sex", "age", "plan", "bmi", "region", "charges", "weekday")
 CSV_MISSING_SHARE = 0.001
 
 
-def csv_frame(rows, seed=4):
+# How case 5's variants read the CSV's text columns: the dtype that read_csv
+# gives them by default (pandas' "str", Arrow storage with pyarrow
+# installed), "str" on Python storage, and object.
+CSV_TEXT_STORAGES = {"arrow": TEXT_DTYPES["arrow"], "python": TEXT_DTYPE, "object": np.dtype(object)}
+
+
+def csv_frame(rows, seed=4, text="arrow"):
     """Case 5: CSV_COLUMNS written to a CSV file in a temporary directory and
-    read back with pandas.read_csv, which gives the text columns pandas'
-    default "str" dtype (Arrow storage with pyarrow installed)."""
+    read back with pandas.read_csv. `text` (a key of CSV_TEXT_STORAGES) is
+    how the text columns are read: "arrow" is read_csv's default, the others
+    are asked for with its `dtype` argument. The cells are the same for all."""
     rng = _rng(seed)
     columns = {}
     for name, weights in CSV_TEXT.items():
@@ -90,14 +97,16 @@ def csv_frame(rows, seed=4):
     columns["age"] = rng.integers(18, 90, rows)
     columns["bmi"] = np.round(rng.normal(27, 5, rows), 1)
     columns["charges"] = np.round(rng.lognormal(9, 1, rows), 2)
+    want = CSV_TEXT_STORAGES[text]
+    dtype = None if text == "arrow" else {name: want for name in CSV_TEXT}
     with tempfile.TemporaryDirectory() as directory:
         path = os.path.join(directory, "table.csv")
         pd.DataFrame({name: columns[name] for name in CSV_COLUMNS}).to_csv(path, index=False)
-        table = pd.read_csv(path)
+        table = pd.read_csv(path, dtype=dtype)
     for name in CSV_TEXT:
-        if table[name].dtype != TEXT_DTYPES["arrow"]:
+        if table[name].dtype != want:
             raise RuntimeError(f"read_csv gave column {name} the dtype {table[name].dtype!r}, "
-                               "not Arrow-backed str (is pyarrow installed?)")
+                               f"not {want!r}" + (" (is pyarrow installed?)" if text == "arrow" else ""))
     return table
 
 

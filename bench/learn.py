@@ -114,10 +114,14 @@ def _record(results, step, peer, table, times, note=""):
                     "note": note})
 
 
-def run(quick, repeats=None, progress=None):
+def run(quick, repeats=None, progress=None, max_rows=None):
     """Times fit and transform of both encoders; returns the result rows
-    (dicts with case, step, peer, rows, cells, times, median, note)."""
-    sizes = QUICK if quick else FULL
+    (dicts with case, step, peer, rows, cells, times, median, note).
+    `max_rows` caps the row count of both tables."""
+    sizes = dict(QUICK if quick else FULL)
+    if max_rows:
+        sizes["fit_rows"] = min(sizes["fit_rows"], max_rows)
+        sizes["score_rows"] = min(sizes["score_rows"], max_rows)
     repeats = repeats or sizes["repeats"]
     progress = progress or measure.Progress()
     progress.say(f"[learn] making case 1's DataFrame of {sizes['fit_rows']:,} rows and a "

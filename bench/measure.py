@@ -122,3 +122,20 @@ def check_frame_text(name, frame, text_positions):
         if stray:
             raise Mismatch(f"{name}: text column {j} has {len(stray)} missing cells that are not None, "
                            f"first {stray[0]!r}")
+
+
+def check_same_frame(name, got, want, text_positions):
+    """`got` is the same DataFrame as tarnix's decoded `want`: values (None
+    where tarnix has None), dtypes, column names and their index type, and
+    the row index."""
+    if not isinstance(got, pd.DataFrame):
+        raise Mismatch(f"{name}: decode gave a {type(got).__name__}, tarnix a DataFrame")
+    try:
+        pd.testing.assert_frame_equal(got, want, check_exact=True, check_index_type=True,
+                                      check_column_type=True, check_frame_type=True)
+    except AssertionError as error:
+        raise Mismatch(f"{name}: decoded frame differs from tarnix's: "
+                       + " ".join(str(error).split())) from None
+    if not got.index.equals(want.index) or type(got.index) is not type(want.index):
+        raise Mismatch(f"{name}: index {got.index!r}, tarnix {want.index!r}")
+    check_frame_text(name, got, text_positions)

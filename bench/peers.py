@@ -63,6 +63,12 @@ class Layout:
 
 class Peer:
     decodes = True
+    # False: encode runs once, for the output checks, and is not timed (the
+    # same encode is timed under another peer).
+    times_encode = True
+    # True: decode gives exactly tarnix's decoded DataFrame (values, dtypes,
+    # column names, index), checked before timing.
+    same_output = False
     note = ""
 
     def __init__(self, layout):
@@ -133,6 +139,33 @@ class PandasFactorize(Peer):
             table = np.append(np.asarray(uniques, dtype=object), None)
             labels.append(table[np.nan_to_num(x[:, j], nan=-1).astype(np.intp)])
         return self.layout.decoded(labels, x)
+
+
+class PandasFrame(PandasFactorize):
+    """The pandas factorize loop whose decode builds exactly tarnix's decoded
+    frame. Its encode is the pandas peer's and is not timed again."""
+
+    name = "pandas frame"
+    note = ("decode builds the same DataFrame as tarnix's: per text column the uniques (plus None) "
+            "indexed by the codes, as an object Series without inference "
+            "(`pd.Series(labels, dtype=object, copy=False)`), float columns as they are, "
+            "`pd.DataFrame(dict of columns, copy=False)` with the input's column names and a RangeIndex; "
+            "encode as pandas")
+    times_encode = False
+    same_output = True
+
+    def decode(self, x):
+        lay = self.layout
+        columns = {}
+        text = dict(zip(lay.text, self.uniques))
+        for j, name in enumerate(lay.names):
+            if j in text:
+                table = np.append(np.asarray(text[j], dtype=object), None)
+                labels = table[np.nan_to_num(x[:, j], nan=-1).astype(np.intp)]
+                columns[name] = pd.Series(labels, dtype=object, copy=False)
+            else:
+                columns[name] = pd.Series(x[:, j], copy=False)
+        return pd.DataFrame(columns, copy=False)
 
 
 class CategoryEncoders(Peer):
@@ -247,9 +280,14 @@ class Polars(Peer):
         return self.layout.decoded(labels, x)
 
 
+def _pandas_peers(layout):
+    """The pandas factorize loop, plus its same-output decode for frames."""
+    return [PandasFactorize(layout)] + ([PandasFrame(layout)] if layout.is_frame else [])
+
+
 def table_peers(layout):
     """tarnix first, then every peer that handles a text table."""
-    return [Tarnix(layout), ScikitLearn(layout), PandasFactorize(layout),
+    return [Tarnix(layout), ScikitLearn(layout), *_pandas_peers(layout),
             CategoryEncoders(layout), Polars(layout, "enum"), Polars(layout, "rank"),
             Polars(layout, "rank", prebuilt=True)]
 
@@ -260,7 +298,7 @@ def arrow_table_peers(layout):
 
 
 def factorize_peers(layout):
-    return [Tarnix(layout), PandasFactorize(layout)]
+    return [Tarnix(layout), *_pandas_peers(layout)]
 
 
 class NumpyCopy(Peer):

@@ -7,9 +7,17 @@ import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
+import learn  # noqa: E402
 from measure import format_seconds  # noqa: E402
 
 GROWTH_TARGET_FROM, GROWTH_TARGET_TO = 10**5, 10**7
+CSV_TITLES = {"5": "Arrow-backed str", "5p": "Python-backed str", "5o": "object"}
+# Cases with a table of their own, outside the main one.
+OWN_TABLES = ("4", "threads", "column stage", "two threads", "memory", "learn")
+# Memory targets, on case 1's table: peak above the input over the output's
+# size, and bytes the record retains per distinct label (labels of up to
+# MEMORY_LABEL_BYTES bytes).
+MEMORY_PEAK_RATIO, MEMORY_BYTES_PER_LABEL, MEMORY_LABEL_BYTES = 2.5, 48, 12
 
 
 def _find(results, case, step, peer, rows=None):
@@ -19,9 +27,9 @@ def _find(results, case, step, peer, rows=None):
     return None
 
 
-def _ratio(results, r):
-    """Peer median over tarnix's median for the same case and step."""
-    base = _find(results, r["case"], r["step"], "tarnix")
+def _ratio(results, r, base="tarnix"):
+    """Peer median over the median of `base` (tarnix) for the same case and step."""
+    base = _find(results, r["case"], r["step"], base)
     return r["median"] / base["median"] if base else None
 
 
@@ -33,8 +41,8 @@ def _case_title(r):
         return f"1a DataFrame {rows:,} x 8, Arrow-backed str"
     if case == "1c":
         return f"1c DataFrame {rows:,} x 8, category"
-    if case == "5":
-        return f"5 CSV read back {rows:,} x {r['cells'] // rows}"
+    if case in CSV_TITLES:
+        return f"{case} CSV read back {rows:,} x {r['cells'] // rows}, {CSV_TITLES[case]}"
     if case == "2":
         return f"2 object array {rows:,} x 4"
     if case in ("3C", "3F"):
@@ -72,6 +80,10 @@ def _targets(results):
     versus("1", "encode", "polars", 1,
            "Case 1 encode no slower than polars (Enum cast, fed from the pandas frame)")
     versus("1", "decode", "scikit-learn", 3, "Case 1 decode >= 3x faster than scikit-learn")
+    versus("1", "decode", "pandas frame", 1.3,
+           "Case 1 decode >= 1.3x faster than pandas building the same DataFrame")
+    versus("1", "decode", "pandas", 0.8,
+           "Case 1 decode >= 0.8x the speed of the pandas take alone (no frame built)")
     for case, at_most, what in (("1a", 0.8, "Arrow-backed str"), ("1c", 0.4, "category")):
         r, base = _find(results, case, "encode", "tarnix"), _find(results, "1", "encode", "tarnix")
         share = r["median"] / base["median"] if r and base else None
@@ -82,6 +94,7 @@ def _targets(results):
            "Case 1a encode no slower than polars (Enum cast, text read by `pl.from_arrow`)")
     versus("2", "encode", "pandas", 2, "Case 2 encode >= 2x faster than the pandas factorize loop")
     versus("2", "decode", "pandas", 2, "Case 2 decode >= 2x faster than the pandas factorize loop")
+    versus("2", "decode", "scikit-learn", 1.3, "Case 2 decode >= 1.3x faster than scikit-learn")
     for order in "CF":
         r = _find(results, f"3{order}", "encode", "numpy copy")
         ratio = 1 / _ratio(results, r) if r else None
@@ -100,8 +113,41 @@ def _targets(results):
     speedup = _speedup(results, "column stage", "encode")
     rows.append(("Threads column stage: 2 threads >= 1.6x faster than 1", _times(speedup),
                  None if speedup is None else speedup >= 1.6))
-    versus("5", "encode", "pandas", 3, "Case 5 encode >= 3x faster than the pandas factorize loop")
+    speedup = _two_threads_speedup(results)
+    rows.append(("Two Python threads, each encoding its own table on a pool of 1 thread, "
+                 ">= 1.5x faster than one after the other", _times(speedup),
+                 None if speedup is None else speedup >= 1.5))
+    for case in CSV_TITLES:
+        versus(case, "encode", "pandas", 3,
+               f"Case {case} encode ({CSV_TITLES[case]}) >= 3x faster than the pandas factorize loop")
+    memory = _memory_of(results, "1")
+    ratio = memory["peak"] / memory["output"] if memory else None
+    rows.append((f"Case 1 memory: peak of an encode above its input <= {MEMORY_PEAK_RATIO}x the output's size",
+                 f"{ratio:.2f}x" if ratio is not None else "not run",
+                 None if ratio is None else ratio <= MEMORY_PEAK_RATIO))
+    per_label = memory["retained"] / memory["labels"] if memory and memory["labels"] else None
+    rows.append((f"Case 1 memory: record <= {MEMORY_BYTES_PER_LABEL} B per distinct label "
+                 f"(labels of up to {MEMORY_LABEL_BYTES} bytes)",
+                 f"{per_label:.1f} B ({memory['method']})" if per_label is not None else "not run",
+                 None if per_label is None else per_label <= MEMORY_BYTES_PER_LABEL))
+    learned = [r for r in results if r["case"] == learn.CASE]
+    measured = learn.speedups(learned) if learned else [(step, None, at_least, None)
+                                                        for step, at_least in learn.TARGETS]
+    for step, ratio, at_least, met in measured:
+        rows.append((f"Case 6 {step} >= {at_least:g}x faster than scikit-learn's OrdinalEncoder",
+                     _times(ratio), met))
     return rows
+
+
+def _two_threads_speedup(results):
+    one = _find(results, "two threads", "one after the other", "tarnix, 1 pool thread")
+    two = _find(results, "two threads", "two threads", "tarnix, 1 pool thread")
+    return one["median"] / two["median"] if one and two else None
+
+
+def _memory_of(results, case):
+    return next((r for r in results if r["case"] == "memory" and r["of_case"] == case), None)
+
 
 
 def _information(results):
@@ -156,6 +202,70 @@ def _threads_table(results):
     return lines
 
 
+def _two_threads_lines(results):
+    one = _find(results, "two threads", "one after the other", "tarnix, 1 pool thread")
+    two = _find(results, "two threads", "two threads", "tarnix, 1 pool thread")
+    if not (one and two):
+        return []
+    return ["", f"Case 4, two Python threads (tarnix, `RAYON_NUM_THREADS=1`, a fresh process): two DataFrames "
+            f"shaped like case 1's, {one['rows']:,} rows each, each encoded by its own `Encoder`; median of "
+            f"{len(one['times'])} runs, the two ways alternating:", "",
+            "| One after the other | In two threads at once | Speed-up |", "|---:|---:|---:|",
+            f"| {format_seconds(one['median'])} | {format_seconds(two['median'])} | "
+            f"{_times(_two_threads_speedup(results))} |"]
+
+
+def _learn_table(results):
+    learned = [r for r in results if r["case"] == learn.CASE]
+    if not learned:
+        return []
+    lines = ["", "Case 6, fit once, transform later (bench/learn.py): `tarnix_learn.TextColumnEncoder` against "
+             "scikit-learn's `OrdinalEncoder` on the 4 text columns of case 1's DataFrame (fit) and on a "
+             f"table of a quarter of its rows with {learn.UNSEEN_SHARE:.0%} unseen labels per text column "
+             "(transform, unknowns -1); the runs of the two encoders alternate.", "",
+             "| Step | Peer | Rows x columns | Median | Runs | Ratio to tarnix_learn |",
+             "|---|---|---|---:|---:|---:|"]
+    for r in learned:
+        base = _find(learned, learn.CASE, r["step"], "tarnix_learn")
+        lines.append(f"| {r['step']} | {r['peer']} | {r['rows']:,} x {r['cells'] // r['rows']} | "
+                     f"{format_seconds(r['median'])} | {len(r['times'])} | {r['median'] / base['median']:.2f} |")
+    return lines
+
+
+def _mib(value):
+    """A byte count in MiB, or KiB / B when it is small."""
+    if abs(value) >= 2**20:
+        return f"{value / 2**20:.1f} MiB"
+    if abs(value) >= 2**10:
+        return f"{value / 2**10:.1f} KiB"
+    return f"{value} B"
+
+
+def _memory_table(results):
+    measured = [r for r in results if r["case"] == "memory"]
+    if not measured:
+        return []
+    method = measured[0]["method"]
+    lines = ["", "Memory of one tarnix encode per case, each in a fresh process after a small encode "
+             "(imports, pool) and with freed heap given back to the system:", "",
+             "- Peak above the input: the process's resident-set high-water mark during one `encode` "
+             "(VmHWM, reset through /proc/self/clear_refs) minus its RSS just before it.",
+             f"- Record: bytes in use by malloc ({'glibc `mallinfo2`: uordblks + hblkhd' if method == 'mallinfo2' else 'RSS, mallinfo2 missing'}) "
+             "after the encode with its output dropped, minus the same `Encoder` before it encoded; per "
+             "distinct label of the table's text columns. \"Left\" is what stays in use once the "
+             "`Encoder` is dropped too.", "",
+             "| Case | Rows | Distinct labels | Longest label | Output | Peak above input | Peak / output | "
+             "Record | Record per label | Left |",
+             "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
+    for r in measured:
+        peak = _mib(r["peak"]) + ("" if r["peak_exact"] else " (peak since start)")
+        per_label = f"{r['retained'] / r['labels']:.1f} B" if r["labels"] else "-"
+        lines.append(f"| {r['of_case']} | {r['rows']:,} | {r['labels']:,} | {r['label_bytes']} B | "
+                     f"{_mib(r['output'])} | {peak} | {r['peak'] / r['output']:.2f}x | {_mib(r['retained'])} | "
+                     f"{per_label} | {_mib(r['left'])} |")
+    return lines
+
+
 def markdown(results, run):
     env = run["environment"]
     lines = ["# tarnix benchmark", ""]
@@ -169,7 +279,7 @@ def markdown(results, run):
               "- Ratio: peer time / tarnix time (above 1: tarnix is faster).", ""]
     lines += ["| Case | Step | Peer | Median | Runs | Ratio to tarnix |", "|---|---|---|---:|---:|---:|"]
     for r in results:
-        if r["case"] in ("4", "threads", "column stage"):
+        if r["case"] in OWN_TABLES:
             continue
         ratio = _ratio(results, r)
         step = "copy" if r["case"].startswith("3") else r["step"]
@@ -185,6 +295,9 @@ def markdown(results, run):
                          f"{format_seconds(dec['median'])} | {dec['median'] / dec['cells'] * 1e9:.0f} | "
                          f"{len(enc['times'])} |")
     lines += _threads_table(results)
+    lines += _two_threads_lines(results)
+    lines += _learn_table(results)
+    lines += _memory_table(results)
     lines += ["", "## Targets", "", "| Target | Measured | Met |", "|---|---|---|"]
     for target, measured, met in _targets(results):
         lines.append(f"| {target} | {measured} | {'-' if met is None else 'yes' if met else 'NO'} |")
@@ -194,7 +307,7 @@ def markdown(results, run):
         lines += [f"| {what} | {value} |" for what, value in information]
     lines += ["", "## Notes", "",
               "- All peers produce the same thing: codes 0..k-1 in sorted (byte) order of the labels, "
-              "NaN for missing, numeric columns as float64; tarnix returns a DataFrame (cases 1, 1a, 1c, 5) "
+              "NaN for missing, numeric columns as float64; tarnix returns a DataFrame (cases 1, 1a, 1c, 5, 5p, 5o) "
               "or an array, the peers a float64 array. Decode gives the labels back (tarnix: a DataFrame with "
               "object columns, None for missing; peers: their label arrays).",
               "- Inputs: case 1's text columns have pandas' `str` dtype (Python storage), about 1% "
@@ -203,7 +316,9 @@ def markdown(results, run):
               "storage, case 1c with `category` (categories of the default `str` dtype). Case 2 has "
               "text cells only. Case 5 is written to a CSV file and read back with `pandas.read_csv`: "
               "4 text columns of 2, 3, 5 and 7 labels (about 0.1% missing), which come back as `str` "
-              "on pyarrow storage, and 3 numeric columns.",
+              "on pyarrow storage (read_csv's default), and 3 numeric columns; cases 5p and 5o read the "
+              "same file with the text columns asked for as `str` on Python storage "
+              "(`dtype=pd.StringDtype(storage=\"python\", na_value=np.nan)`) and as `object`.",
               "- tarnix's decode of every frame is checked against the input: object columns of str, "
               "None for missing."]
     notes = {}
@@ -219,7 +334,7 @@ def _short_ratio(ratio):
     return f"{ratio:.0f}x" if ratio >= 10 else f"{ratio:.1f}x" if ratio >= 1 else f"{ratio:.2f}x"
 
 
-def _bars(ax, results, case, title, log=True):
+def _bars(ax, results, case, title, log=True, base="tarnix"):
     subset = [r for r in results if r["case"] == case]
     steps = list(dict.fromkeys(r["step"] for r in subset))
     names = list(dict.fromkeys(r["peer"] for r in subset))
@@ -230,8 +345,8 @@ def _bars(ax, results, case, title, log=True):
             if not r:
                 continue
             bar = ax.bar(k + i * width, r["median"], width, color=f"C{i}", label=name if k == 0 else None)
-            ratio = _ratio(results, r)
-            if name != "tarnix" and ratio:
+            ratio = _ratio(results, r, base)
+            if name != base and ratio:
                 ax.bar_label(bar, [_short_ratio(ratio)], fontsize=7, rotation=90, padding=2)
     ax.set_xticks([k + width * (len(names) - 1) / 2 for k in range(len(steps))], steps)
     if log:
@@ -243,8 +358,9 @@ def _bars(ax, results, case, title, log=True):
 
 
 def chart(results, path):
-    fig, axes = plt.subplots(3, 3, figsize=(15, 13.5))
-    for ax, case in zip([*axes[0], axes[1][0], axes[1][2]], ("1", "1a", "1c", "2", "5")):
+    fig, axes = plt.subplots(4, 3, figsize=(15, 18))
+    panels = [*axes[0], axes[1][0], axes[1][2], *axes[2][:2]]
+    for ax, case in zip(panels, ("1", "1a", "1c", "2", "5", "5p", "5o")):
         first = next((r for r in results if r["case"] == case), None)
         if first:
             _bars(ax, results, case, f"Case {_case_title(first)}\n(label: peer / tarnix)")
@@ -257,8 +373,15 @@ def chart(results, path):
         _bars(ax, merged, "3", f"Case 3 float64 {float_rows[0]['rows']:,} x 4 copy", log=False)
     else:
         ax.set_visible(False)
+    ax = axes[2][2]
+    fit = _find(results, learn.CASE, "fit", "tarnix_learn")
+    if fit:
+        _bars(ax, results, learn.CASE, f"Case 6 fit {fit['rows']:,} rows, transform a quarter of them\n"
+              "(label: peer / tarnix_learn)", base="tarnix_learn")
+    else:
+        ax.set_visible(False)
     growth = [r for r in results if r["case"] == "4"]
-    ax = axes[2][0]
+    ax = axes[3][0]
     if growth:
         sizes = sorted({r["rows"] for r in growth})
         for i, step in enumerate(("encode", "decode")):
@@ -272,7 +395,7 @@ def chart(results, path):
     else:
         ax.set_visible(False)
     present = _thread_columns(results)
-    ax = axes[2][1]
+    ax = axes[3][1]
     if present:
         rows = next(r["rows"] for r in results if r["case"] in ("threads", "column stage"))
         for i, pool in enumerate(("tarnix, 1 thread", "tarnix, 2 threads")):
@@ -291,7 +414,7 @@ def chart(results, path):
         ax.legend(fontsize=7)
     else:
         ax.set_visible(False)
-    ax = axes[2][2]
+    ax = axes[3][2]
     ax.axis("off")
     text = "\n".join(f"{'+' if met else '-' if met is None else 'x'} {target.replace('Case ', 'C')}: {measured}"
                      for target, measured, met in _targets(results))
