@@ -207,8 +207,16 @@ struct Layout {
 std::optional<std::size_t> read_object_column(PyArrayObject* array, std::size_t col, std::size_t rows,
                                               std::size_t into, TableCells& cells) {
     const Layout layout = Layout::of(array);
+    // Cells are objects all over the heap: each is fetched a few rows ahead
+    // (a prefetch never faults, whatever the address).
+    constexpr std::size_t kAhead = 12;
     for (std::size_t row = 0; row < rows; ++row) {
         PyObject* cell;
+        if (row + kAhead < rows) {
+            std::memcpy(&cell, layout.at(row + kAhead, col), sizeof cell);
+            __builtin_prefetch(cell);
+            __builtin_prefetch(reinterpret_cast<const char*>(cell) + 48);
+        }
         std::memcpy(&cell, layout.at(row, col), sizeof cell);
         // A cell may hold NULL (np.empty, never filled); item access reads
         // it as None.
