@@ -1,5 +1,6 @@
 """decode: codes of the recorded columns turned back into labels."""
 
+import gc
 import math
 import sys
 
@@ -197,3 +198,22 @@ def test_frames_decode_alike_with_and_without_blocks(monkeypatch):
         assert list(out.columns) == ["s", "n", "s", "t"]
     pd.testing.assert_frame_equal(by_blocks, by_columns)
     assert by_blocks.iloc[1, 2] is None and by_blocks.iloc[1, 0] == "a"
+
+
+@pytest.mark.parametrize("kind", ["array", "frame", "frame-without-blocks"])
+def test_label_strs_are_referenced_by_their_cells_alone(monkeypatch, kind):
+    if kind == "frame-without-blocks":
+        monkeypatch.delattr(pandas_internals, BLOCKS)
+    cells = ["b", "a", "b", "nan", "b", "c"] * 100
+    src = column(cells) if kind == "array" else pd.DataFrame({"s": pd.Series(cells, dtype=object)})
+    enc = tarnix.Encoder()
+    out = enc.decode(enc.encode(src))
+    values = out[:, 0] if kind == "array" else out["s"]
+    label = values[0]
+    cells_with_it = sum(v is label for v in values)
+    assert cells_with_it == 300
+    # one reference per cell, plus `label` and getrefcount's argument
+    assert sys.getrefcount(label) == cells_with_it + 2
+    del out, values
+    gc.collect()
+    assert sys.getrefcount(label) == 2
