@@ -300,7 +300,7 @@ def memory_worker(case, rows):
     frame = isinstance(table, pd.DataFrame)
     labels = sum(int(pd.Series(table.iloc[:, j] if frame else table[:, j]).nunique(dropna=True))
                  for j in text)
-    label_bytes = max((len(str(v)) for j in text for v in
+    label_bytes = max((len(v.encode()) for j in text for v in
                        pd.unique(np.asarray(table.iloc[:, j] if frame else table[:, j], dtype=object))
                        if isinstance(v, str)), default=0)
     tarnix.Encoder().encode(table[:1000])

@@ -126,10 +126,12 @@ def _targets(results):
                  f"{ratio:.2f}x" if ratio is not None else "not run",
                  None if ratio is None else ratio <= MEMORY_PEAK_RATIO))
     per_label = memory["retained"] / memory["labels"] if memory and memory["labels"] else None
+    applies = per_label is not None and memory["label_bytes"] <= MEMORY_LABEL_BYTES
     rows.append((f"Case 1 memory: record <= {MEMORY_BYTES_PER_LABEL} B per distinct label "
                  f"(labels of up to {MEMORY_LABEL_BYTES} bytes)",
-                 f"{per_label:.1f} B ({memory['method']})" if per_label is not None else "not run",
-                 None if per_label is None else per_label <= MEMORY_BYTES_PER_LABEL))
+                 "not run" if per_label is None else f"{per_label:.1f} B ({memory['method']})"
+                 + ("" if applies else f", labels of up to {memory['label_bytes']} bytes"),
+                 per_label <= MEMORY_BYTES_PER_LABEL if applies else None))
     learned = [r for r in results if r["case"] == learn.CASE]
     measured = learn.speedups(learned) if learned else [(step, None, at_least, None)
                                                         for step, at_least in learn.TARGETS]

@@ -2,7 +2,8 @@
 # Runs the benchmark: builds and installs tarnix into .venv (scripts/setup.sh),
 # installs the peers of bench/requirements.txt when they are missing, builds the
 # native bench of the column stage (build/bench), then runs bench/bench.py with
-# the given arguments (--quick, --cases 1,2, --repeats N, --max-rows N).
+# the given arguments (--quick, --cases 1,2, --repeats N, --max-rows N,
+# --no-memory, --out DIR).
 # Results go to bench/results/.
 set -euo pipefail
 BENCH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
