@@ -32,11 +32,17 @@ void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded
             sources[col] = cells.numbers(col).data();
         }
     }
-    for (const CodedColumn& column : coded) sources[column.col] = column.coded.codes.data();
+    // A column-major matrix got its text columns' codes as they were made.
+    std::vector<char> written(cols, 0);
+    for (const CodedColumn& column : coded) {
+        sources[column.col] = column.coded.codes.data();
+        written[column.col] = order == MatrixOrder::ColumnMajor;
+    }
     const std::size_t rows = cells.rows();
     if (order == MatrixOrder::ColumnMajor) {
         return pool::for_each_block(rows, [&](std::size_t begin, std::size_t end) {
             for (std::size_t col = 0; col < cols; ++col) {
+                if (written[col]) continue;
                 const std::size_t first = col * rows;
                 if (const double* source = sources[col]) {
                     for (std::size_t row = begin; row < end; ++row) out.write(first + row, source[row]);
@@ -72,10 +78,12 @@ std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out,
     std::vector<CodedColumn> coded =
         pool::filter_map<CodedColumn>(cells.cols(), [&](std::size_t col) -> std::optional<CodedColumn> {
             if (!cells.is_string(col)) return std::nullopt;
+            // A column-major matrix takes a column's codes as they are made.
+            double* into = order == MatrixOrder::ColumnMajor ? out.at(col * cells.rows()) : nullptr;
             if (const CategoryColumn* categories = cells.categories(col)) {
-                return CodedColumn{col, code_categories(*categories)};
+                return CodedColumn{col, code_categories(*categories, into)};
             }
-            return CodedColumn{col, code_labels(cells.labels(col))};
+            return CodedColumn{col, code_labels(cells.labels(col), into)};
         });
 
     // ...then, side by side, the matrix and the labels of every text column in

@@ -243,7 +243,7 @@ std::vector<double> codes_of_distinct(const std::vector<std::string_view>& disti
 }
 
 template <class Id>
-LabelCodes code_labels_with(const LabelColumn& labels) {
+LabelCodes code_labels_with(const LabelColumn& labels, double* into) {
     const bool parallel = labels.size() >= kParallelRows && pool::worker_count() > 1;
     std::optional<Distinct<Id>> few = parallel ? distinct_labels_few<Id>(labels) : std::nullopt;
     Distinct<Id> distinct = few        ? std::move(*few)
@@ -253,19 +253,22 @@ LabelCodes code_labels_with(const LabelColumn& labels) {
     result.code_of_distinct = codes_of_distinct<Id>(distinct.labels);
     result.distinct = std::move(distinct.labels);
     result.storage = std::move(distinct.storage);
-    result.codes.resize(labels.size());
-    pool::map_into(std::span<const Id>(distinct.ids), std::span<double>(result.codes),
+    if (into == nullptr) {
+        result.codes.resize(labels.size());
+        into = result.codes.data();
+    }
+    pool::map_into(std::span<const Id>(distinct.ids), std::span<double>(into, labels.size()),
                    [&code_of = result.code_of_distinct](Id id) { return code_of[id]; });
     return result;
 }
 
 }  // namespace
 
-LabelCodes code_labels(const LabelColumn& labels) {
+LabelCodes code_labels(const LabelColumn& labels, double* into) {
     if (labels.size() <= std::numeric_limits<std::uint32_t>::max()) {
-        return code_labels_with<std::uint32_t>(labels);
+        return code_labels_with<std::uint32_t>(labels, into);
     }
-    return code_labels_with<std::uint64_t>(labels);
+    return code_labels_with<std::uint64_t>(labels, into);
 }
 
 std::int64_t CategoryColumn::code(std::size_t row) const noexcept {
@@ -278,7 +281,7 @@ std::int64_t CategoryColumn::code(std::size_t row) const noexcept {
     }
 }
 
-LabelCodes code_categories(const CategoryColumn& column) {
+LabelCodes code_categories(const CategoryColumn& column, double* into) {
     const std::size_t count = column.categories.size();
     // Which categories occur, and whether a cell after the first valid one is missing.
     std::vector<unsigned char> used(count, 0);
@@ -320,11 +323,14 @@ LabelCodes code_categories(const CategoryColumn& column) {
     if (missing_later.load()) add_label("nan");
 
     result.code_of_distinct = codes_of_distinct<std::size_t>(result.distinct);
-    result.codes.resize(column.rows);
+    if (into == nullptr) {
+        result.codes.resize(column.rows);
+        into = result.codes.data();
+    }
     pool::for_each_block(column.rows, [&](std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row) {
             const std::int64_t code = column.code(row);
-            result.codes[row] = code < 0 ? kMissingCode
+            into[row] = code < 0 ? kMissingCode
                                          : result.code_of_distinct[id_of_category[static_cast<std::size_t>(code)]];
         }
     });

@@ -27,9 +27,11 @@ struct LabelCodes {
     std::vector<std::string_view> distinct;  // the distinct labels, views into the column or storage
     std::vector<std::string> storage;
     std::vector<double> code_of_distinct;    // code of each (NaN for missing labels)
-    std::vector<double> codes;               // code of each row
+    std::vector<double> codes;               // code of each row, unless written to `into`
 };
-LabelCodes code_labels(const LabelColumn& labels);
+// With `into`, the code of row r goes to into[r] (room for every row), not
+// to `codes`.
+LabelCodes code_labels(const LabelColumn& labels, double* into = nullptr);
 
 // A categorical column: the text of every category and, for every row, the
 // number of its category (a signed integer of code_bytes bytes; -1 for a
@@ -50,7 +52,7 @@ struct CategoryColumn {
 // the first valid one and "nan" after it): only the categories that occur get
 // codes, in byte order of their text. A code outside the categories is a
 // fatal error.
-LabelCodes code_categories(const CategoryColumn& column);
+LabelCodes code_categories(const CategoryColumn& column, double* into = nullptr);
 
 // ...then the labels in code order (the column, which `distinct` may view,
 // must still live).

@@ -11,6 +11,8 @@ class SendPtr {
 public:
     explicit SendPtr(double* base) noexcept : base_(base) {}
     void write(std::size_t index, double value) const noexcept { base_[index] = value; }
+    // Where a task writing a whole run of elements starts.
+    double* at(std::size_t index) const noexcept { return base_ + index; }
 
 private:
     double* base_;

@@ -34,24 +34,30 @@ TEST(ColumnStage, WritesEveryKindOfColumn) {
     cells.turn_to_text(2);
     for (std::size_t r = 0; r < rows; ++r) cells.add_label(2, r % 3 == 0 ? "nan" : "k" + std::to_string(r % 7));
 
-    std::vector<double> matrix(rows * 3, -1.0);
-    std::vector<ColumnResult> results = run_column_stage(cells, SendPtr(matrix.data()));
+    for (MatrixOrder order : {MatrixOrder::RowMajor, MatrixOrder::ColumnMajor}) {
+        SCOPED_TRACE(order == MatrixOrder::RowMajor ? "row-major" : "column-major");
+        std::vector<double> matrix(rows * 3, -1.0);
+        std::vector<ColumnResult> results = run_column_stage(cells, SendPtr(matrix.data()), order);
+        auto at = [&](std::size_t r, std::size_t c) {
+            return matrix[order == MatrixOrder::RowMajor ? r * 3 + c : c * rows + r];
+        };
 
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].col, 2u);
-    for (std::size_t r = 0; r < rows; ++r) {
-        ASSERT_EQ(matrix[r * 3], r * 0.5) << r;
-        ASSERT_EQ(matrix[r * 3 + 1], -static_cast<double>(r)) << r;
-        const double code = matrix[r * 3 + 2];
-        if (r % 3 == 0) {
-            ASSERT_EQ(std::bit_cast<std::uint64_t>(code), 0x7FF8000000000000u) << r;
-        } else {
-            // labels k0..k6 in byte order are their digits' order
-            ASSERT_EQ(code, static_cast<double>(r % 7)) << r;
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_EQ(results[0].col, 2u);
+        for (std::size_t r = 0; r < rows; ++r) {
+            ASSERT_EQ(at(r, 0), r * 0.5) << r;
+            ASSERT_EQ(at(r, 1), -static_cast<double>(r)) << r;
+            const double code = at(r, 2);
+            if (r % 3 == 0) {
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(code), 0x7FF8000000000000u) << r;
+            } else {
+                // labels k0..k6 in byte order are their digits' order
+                ASSERT_EQ(code, static_cast<double>(r % 7)) << r;
+            }
         }
+        ASSERT_EQ(results[0].labels.size(), 7u);  // k0..k6; "nan" has no code
+        EXPECT_EQ(results[0].labels[6], "k6");
     }
-    ASSERT_EQ(results[0].labels.size(), 7u);  // k0..k6; "nan" has no code
-    EXPECT_EQ(results[0].labels[6], "k6");
 }
 
 }  // namespace
