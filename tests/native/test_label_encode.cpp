@@ -15,6 +15,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -236,16 +237,21 @@ std::vector<Code> reference_codes(const std::vector<std::string>& labels) {
     return codes;
 }
 
-// Few labels per block of rows are deduplicated block by block; many are
-// spread over hash buckets.
-class LabelEncodeLarge : public ::testing::TestWithParam<std::size_t> {};
+// Short columns are deduplicated in one pass; from 65,536 rows on, few labels
+// per block of rows block by block, and more than 4,096 are spread over hash
+// buckets. (rows, distinct labels) on both sides of each switch.
+class LabelEncodeLarge : public ::testing::TestWithParam<std::pair<std::size_t, std::size_t>> {};
 
 TEST_P(LabelEncodeLarge, MatchesSortedReference) {
-    const auto labels = random_column(200'000, GetParam(), 42);
+    const auto [rows, cardinality] = GetParam();
+    const auto labels = random_column(rows, cardinality, 42);
     expect_encoding(labels, reference_codes(labels));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cardinalities, LabelEncodeLarge, ::testing::Values(1000, 50'000));
+INSTANTIATE_TEST_SUITE_P(Cardinalities, LabelEncodeLarge,
+                         ::testing::Values(std::pair{65'535, 1000}, std::pair{65'536, 1000},
+                                           std::pair{200'000, 4096}, std::pair{200'000, 4097},
+                                           std::pair{200'000, 50'000}));
 
 TEST(LabelEncodeNested, SameResultInsidePoolTasks) {
     const auto labels = random_column(20'000, 300, 7);
