@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Every test: the native GoogleTest suite through CTest, then the Python suite.
 # In CI (CI=true), or with TARNIX_SANITIZERS=1, also the sanitizer runs:
-# both suites under ASan+UBSan and the native suite under TSan.
+# both suites under ASan+UBSan, the native suite under TSan, and the native
+# suite cross-built for 32-bit ARM (armhf) run under qemu, plain and with
+# ASan+UBSan.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
@@ -26,6 +28,8 @@ if [ "${CI:-}" = "true" ] || [ "${TARNIX_SANITIZERS:-}" = "1" ]; then
     "$ROOT/scripts/sanitize.sh" address
     echo "== sanitizers: TSan (native suite) =="
     "$ROOT/scripts/sanitize.sh" thread
+    # The native suite on 32-bit ARM under qemu, plain and with ASan+UBSan.
+    "$ROOT/scripts/armhf.sh"
 fi
 
 if [ "${CI:-}" = "true" ]; then
