@@ -135,12 +135,13 @@ PyObject* encoder_decode(PyObject* object, PyObject* const* args, Py_ssize_t nar
         TRY_ASSIGN(Arguments arguments, match_vectorcall(kDecodeDescription, args, nargs, kwnames));
         EncoderObject* self = as_encoder(object);
         TRY_ASSIGN(SharedHold hold, SharedHold::take(self));
-        TRY_ASSIGN(ConversionResult converted, pyany_to_vec(arguments[0], Reading::Codes));
+        // Decoding runs Python code while it reads the matrix, which may view
+        // the input's memory: the input is held, so NumPy cannot resize or
+        // free it meanwhile.
+        Ref input = Ref::borrow(arguments[0]);
+        TRY_ASSIGN(ConversionResult converted, pyany_to_vec(input.get(), Reading::Codes));
         converted.info.reset();
-        const EncodingInfo* record = self->encoding_info.get();
-        // Decoding runs Python code while it reads the matrix.
-        if (record != nullptr) converted.matrix.make_owned();
-        return arr_to_out(converted.matrix, std::move(converted.out), record);
+        return arr_to_out(converted.matrix, std::move(converted.out), self->encoding_info.get());
     });
 }
 

@@ -180,7 +180,10 @@ Result<ConversionResult> pyany_to_vec(PyObject* obj, Reading reading) {
         return ConversionResult{std::move(out), float_array_matrix(obj), nullptr};
     }
     if (reading == Reading::Codes && out.is_dataframe()) {
-        if (auto matrix = float_frame_matrix(obj)) return ConversionResult{std::move(out), std::move(*matrix), nullptr};
+        std::shared_ptr<void> keep_alive;
+        if (auto matrix = float_frame_matrix(obj, keep_alive)) {
+            return ConversionResult{std::move(out), std::move(*matrix), nullptr, std::move(keep_alive)};
+        }
     }
     EncodedTable table = encode_object_array(obj, out);
     return ConversionResult{std::move(out), std::move(table.matrix), std::move(table.info)};

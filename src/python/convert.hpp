@@ -11,8 +11,9 @@ namespace tarnix {
 // leaves no record; everything else is read cell by cell.
 //
 // The matrix of a 2-D float64 array may borrow the array's memory: it stays
-// valid while obj lives and no Python code runs. Call matrix.make_owned()
-// before running any.
+// valid while obj lives (a reference held by the caller keeps NumPy from
+// resizing it in place). Reading codes, the matrix of a float64 frame may
+// borrow its columns, which the result's keep_alive holds.
 //
 // Reading codes (for decoding), a tall frame of float64 columns is taken as
 // it lies, without looking for text in it and without a record.

@@ -115,7 +115,7 @@ const char* float64_column(PyObject* column, npy_intp& stride) {
 
 }  // namespace
 
-std::optional<Matrix> float_frame_matrix(PyObject* frame) {
+std::optional<Matrix> float_frame_matrix(PyObject* frame, std::shared_ptr<void>& keep_alive) {
     const Shape shape = read_shape(frame);
     constexpr std::size_t kFewestRows = 512;  // shorter frames read "values" (as when encoding)
     if (shape.rows < kFewestRows || shape.cols == 0) return std::nullopt;
@@ -128,12 +128,32 @@ std::optional<Matrix> float_frame_matrix(PyObject* frame) {
         data[col].first = float64_column(column.source.get(), data[col].second);
         if (data[col].first == nullptr) return std::nullopt;
     }
-    // Copied, column by column, into the layout pandas keeps them in; the
-    // arrays are not touched again.
+    // Columns evenly spaced in one block (as pandas keeps a frame of one
+    // dtype) are used where they lie: the arrays are held, so their memory
+    // outlives the call whatever Python code runs meanwhile.
+    constexpr npy_intp kItem = sizeof(double);
+    const npy_intp row_bytes = data[0].second;
+    const npy_intp col_bytes = shape.cols > 1 ? data[1].first - data[0].first : kItem * static_cast<npy_intp>(shape.rows);
+    bool even = row_bytes % kItem == 0 && col_bytes % kItem == 0;
+    for (std::size_t col = 0; even && col < shape.cols; ++col) {
+        even = data[col].second == row_bytes &&
+               data[col].first == data[0].first + static_cast<npy_intp>(col) * col_bytes;
+    }
+    if (even) {
+        const char* lowest = data[0].first;
+        if (row_bytes < 0) lowest += row_bytes * static_cast<npy_intp>(shape.rows - 1);
+        if (col_bytes < 0) lowest += col_bytes * static_cast<npy_intp>(shape.cols - 1);
+        auto held = std::make_shared<std::vector<Ref>>();
+        for (FrameColumn& column : *columns) held->push_back(std::move(column.source));
+        keep_alive = std::move(held);
+        return Matrix{DoubleBuffer::borrowed(reinterpret_cast<const double*>(lowest)), shape.rows, shape.cols,
+                      row_bytes / kItem, col_bytes / kItem};
+    }
+    // Otherwise copied, column by column, into the layout pandas keeps them in.
     DoubleBuffer buffer = DoubleBuffer::uninitialized(checked_cell_count(shape));
     double* out = buffer.data();
     for (const auto& [at, stride] : data) {
-        if (stride == static_cast<npy_intp>(sizeof(double))) {
+        if (stride == kItem) {
             std::memcpy(out, at, shape.rows * sizeof(double));
         } else {
             for (std::size_t row = 0; row < shape.rows; ++row) {

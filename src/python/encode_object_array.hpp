@@ -19,8 +19,9 @@ struct EncodedTable {
 EncodedTable encode_object_array(PyObject* obj, const OUT& kind);
 
 // The cells of a tall pandas frame whose every column is a float64 NumPy
-// array, copied column-major as they lie; nothing for any other frame. The
-// cells are those the frame's "values" would give.
-std::optional<Matrix> float_frame_matrix(PyObject* frame);
+// array; nothing for any other frame. The cells are those the frame's
+// "values" would give: viewed where they lie when the columns are evenly
+// spaced (`keep_alive` then holds the arrays), else copied column-major.
+std::optional<Matrix> float_frame_matrix(PyObject* frame, std::shared_ptr<void>& keep_alive);
 
 }  // namespace tarnix

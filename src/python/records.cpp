@@ -76,11 +76,4 @@ bool Matrix::copy_into(double* out) const {
     return false;
 }
 
-void Matrix::make_owned() {
-    if (data.owned()) return;
-    DoubleBuffer copy = DoubleBuffer::uninitialized(rows * cols);
-    const bool column_major = rows * cols > 0 && copy_into(copy.data());
-    *this = column_major ? Matrix::column_major(std::move(copy), rows, cols) : row_major(std::move(copy), rows, cols);
-}
-
 }  // namespace tarnix

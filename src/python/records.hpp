@@ -87,15 +87,13 @@ struct Matrix {
     // copy in its own order, anything else element by element in row-major
     // order. Returns whether `out` is in column-major order.
     bool copy_into(double* out) const;
-
-    // A borrowed matrix becomes an owned copy, laid out as copy_into writes.
-    void make_owned();
 };
 
 struct ConversionResult {
     OUT out;
     Matrix matrix;
     std::unique_ptr<EncodingInfo> info;  // absent for a float64 array copied as is
+    std::shared_ptr<void> keep_alive = {};  // what a borrowed matrix views, when held here
 };
 
 }  // namespace tarnix

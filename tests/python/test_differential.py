@@ -189,6 +189,8 @@ FRAMES = {
     # float columns read as codes: strided, special values, one of float32
     "floats-strided": lambda: tall(pd.DataFrame({"a": SPECIAL, "b": SPECIAL[::-1]}), 1600).iloc[::-3],
     "floats-and-float32": lambda: pd.DataFrame({"a": SPECIAL, "b": np.array(SPECIAL, dtype=np.float32)}),
+    "floats-in-blocks-apart": lambda: pd.DataFrame({"a": np.resize(SPECIAL, 1600)}).assign(
+        b=lambda f: np.resize(SPECIAL, 1600)[::-1].copy(), c=lambda f: np.arange(1600.0)),
     # codes read backwards with a stride, at every height
     "categorical-strided": lambda: tall(pd.DataFrame({
         "c": pd.Categorical(["b", None, "a", "nan", "é"]), "n": np.arange(5.0)}), 1600).iloc[::-3],
