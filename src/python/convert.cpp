@@ -177,7 +177,7 @@ Result<ConversionResult> pyany_to_vec(PyObject* obj, Reading reading) {
     }
 
     if (is_float64_matrix(obj)) {
-        return ConversionResult{std::move(out), float_array_matrix(obj), nullptr};
+        return ConversionResult{std::move(out), float_array_matrix(obj), nullptr, {}};
     }
     if (reading == Reading::Codes && out.is_dataframe()) {
         std::shared_ptr<void> keep_alive;
@@ -186,7 +186,7 @@ Result<ConversionResult> pyany_to_vec(PyObject* obj, Reading reading) {
         }
     }
     EncodedTable table = encode_object_array(obj, out);
-    return ConversionResult{std::move(out), std::move(table.matrix), std::move(table.info)};
+    return ConversionResult{std::move(out), std::move(table.matrix), std::move(table.info), {}};
 }
 
 }  // namespace tarnix

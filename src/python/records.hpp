@@ -93,7 +93,7 @@ struct ConversionResult {
     OUT out;
     Matrix matrix;
     std::unique_ptr<EncodingInfo> info;  // absent for a float64 array copied as is
-    std::shared_ptr<void> keep_alive = {};  // what a borrowed matrix views, when held here
+    std::shared_ptr<void> keep_alive;  // what a borrowed matrix views, when held here
 };
 
 }  // namespace tarnix
