@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include <absl/container/flat_hash_set.h>
+
 #include "arrow_strings.hpp"
 #include "label_column.hpp"
 #include "label_encode.hpp"
@@ -38,6 +40,8 @@ public:
     static constexpr std::size_t kMostLabels = 4096;
 
     LabelDictionary() { refresh(); }
+    LabelDictionary(const LabelDictionary&) = delete;  // the index points into it
+    LabelDictionary& operator=(const LabelDictionary&) = delete;
     // Adds a row; false (and nothing added) when the label would be one too many.
     bool add(std::string_view label, const void* identity);
     // Adds a row whose cell is `identity`, if a cell of that identity was
@@ -77,7 +81,22 @@ private:
     static constexpr std::size_t kRecent = 64;
     CategoryColumn column_{{}, nullptr, sizeof(std::int32_t), sizeof(std::int32_t), 0, 0};
     std::vector<std::int32_t> ids_;
-    absl::flat_hash_map<std::string, std::int32_t, SeededHash, StringEq> index_;
+    // The labels' numbers, looked up by text: each label's bytes are kept
+    // once, in the categories.
+    struct IdHash {
+        using is_transparent = void;
+        const std::vector<std::string>* labels;
+        std::size_t operator()(std::int32_t id) const noexcept { return SeededHash{}((*labels)[id]); }
+        std::size_t operator()(std::string_view label) const noexcept { return SeededHash{}(label); }
+    };
+    struct IdEq {
+        using is_transparent = void;
+        const std::vector<std::string>* labels;
+        bool operator()(std::int32_t a, std::int32_t b) const noexcept { return a == b; }
+        bool operator()(std::int32_t a, std::string_view b) const noexcept { return (*labels)[a] == b; }
+        bool operator()(std::string_view a, std::int32_t b) const noexcept { return a == (*labels)[b]; }
+    };
+    absl::flat_hash_set<std::int32_t, IdHash, IdEq> index_{0, IdHash{&column_.categories}, IdEq{&column_.categories}};
     std::array<Recent, kRecent> recent_{};
 };
 
