@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# The Python suite on 32-bit ARM (hard-float) Linux, under qemu.
+# A Debian trixie armhf root (build/armhf-python/root), made once with
+# mmdebstrap from the machine's own Debian archive, supplies python3.13,
+# numpy, pandas, pytest, hypothesis, mypy and the build tools, all Debian's.
+# The module is built inside it by the root's own g++, installed into its
+# site-packages as a wheel lays it out, and pytest runs tests/python there.
+# The root is entered with chroot in a private mount namespace; the kernel
+# hands its ARM executables to qemu-arm-static (binfmt_misc).
+# Slow, compilers and interpreter all emulated: about 4 minutes for the root
+# (once), 6 to 10 for a full build of the module and 4 for the suite.
+# Arguments go to pytest.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+source "$ROOT/scripts/armhf_lib.sh"
+
+WORK="$ROOT/build/armhf-python"
+RFS="$WORK/root"
+SUITE=trixie
+PACKAGES=(python3 python3-dev python3-numpy python3-pandas python3-pytest python3-hypothesis python3-mypy
+    binutils g++ cmake ninja-build libtbb-dev libabsl-dev)
+
+# The URI of the machine's own Debian archive: its apt source entry for the
+# release it runs.
+debian_archive() {
+    local codename file
+    codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+    {
+        for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+            [ -f "$file" ] || continue
+            sed -E 's/\[[^]]*\]//' "$file" | awk -v suite="$codename" '$1 == "deb" && $3 == suite { print $2 }'
+        done
+        for file in /etc/apt/sources.list.d/*.sources; do
+            [ -f "$file" ] || continue
+            awk -v suite="$codename" '
+                function flush() { if (deb && match_suite && enabled && uri != "") print uri
+                                   deb = 0; match_suite = 0; enabled = 1; uri = "" }
+                BEGIN { enabled = 1 }
+                /^[[:space:]]*$/ { flush(); next }
+                /^Types:/ { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
+                /^URIs:/ { uri = $2 }
+                /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) match_suite = 1 }
+                /^Enabled:[[:space:]]*no/ { enabled = 0 }
+                END { flush() }' "$file"
+        done
+    } | head -n 1
+}
+
+make_root() {
+    local want="$SUITE ${PACKAGES[*]}" archive
+    if [ -f "$WORK/root.stamp" ] && [ "$(cat "$WORK/root.stamp")" = "$want" ]; then return 0; fi
+    archive="$(debian_archive)"
+    if [ -z "$archive" ]; then
+        armhf_say "no Debian archive found in the machine's apt sources"
+        return 1
+    fi
+    armhf_say "making the Debian $SUITE armhf root (once; several minutes under emulation)"
+    rm -rf "$RFS" "$WORK/root.stamp"
+    mkdir -p "$WORK"
+    local packages="${PACKAGES[*]}"
+    as_root mmdebstrap --quiet --architectures=armhf --variant=apt --mode=root --format=directory \
+        --aptopt='Acquire::Languages "none"' \
+        --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
+        --dpkgopt='path-exclude=/usr/share/locale/*' \
+        --include="${packages// /,}" "$SUITE" "$RFS" \
+        "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive $SUITE main"
+    printf '%s' "$want" > "$WORK/root.stamp"
+}
+
+# Runs a command inside the root with a clean environment; /proc, /dev and
+# /sys are mounted in a mount namespace of its own, gone when it ends.
+in_root() {
+    as_root unshare --mount --propagation private -- sh -c '
+        root="$1"; shift
+        mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" &&
+            mount --rbind /sys "$root/sys" && exec chroot "$root" "$@"' sh "$RFS" \
+        env -i HOME=/root PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 CI="${CI:-}" "$@"
+}
+
+start=$SECONDS
+armhf_install mmdebstrap arch-test qemu-user-static debian-archive-keyring
+if ! armhf_register_binfmt; then
+    armhf_say "cannot register qemu-arm with binfmt_misc: the armhf root cannot run here"
+    exit 1
+fi
+make_root
+echo "[armhf-python] root ready after $((SECONDS - start)) s"
+
+# The sources as they are in the work tree; mtimes kept, so the build inside
+# is incremental.
+rm -rf "$RFS/tarnix"
+mkdir -p "$RFS/tarnix"
+(cd "$ROOT" && cp -a CMakeLists.txt pyproject.toml cmake src tests "$RFS/tarnix/")
+# The typing test runs mypy --strict, which wants pandas' stubs; they are
+# plain text, so the ones of the project's own environment serve.
+site="$(in_root python3 -c 'import site; print(site.getsitepackages()[0])')"
+stubs="$("$PY" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/pandas-stubs"
+if [ -d "$stubs" ]; then
+    rm -rf "$RFS$site/pandas-stubs"
+    mkdir -p "$RFS$site"
+    cp -r "$stubs" "$RFS$site/pandas-stubs"
+fi
+
+echo "== armhf: building the module inside the root (under qemu) =="
+in_root cmake -S /tarnix -B /build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNIX_NATIVE_TESTS=OFF \
+    -DCMAKE_CXX_FLAGS=-Wno-psabi -DPython_EXECUTABLE=/usr/bin/python3 >/dev/null
+in_root nice cmake --build /build -j "$(nproc)"
+in_root cmake --install /build --prefix "$site" >/dev/null
+echo "[armhf-python] module built and installed after $((SECONDS - start)) s"
+
+echo "== armhf: Python tests (pytest under qemu) =="
+status=0
+# A test module that cannot be imported here (its packages are not in Debian's
+# armhf archive) is reported as an error, and the other modules still run.
+in_root sh -c 'cd /tarnix && exec python3 -m pytest -q -p no:cacheprovider --continue-on-collection-errors "$@"' \
+    sh "$@" || status=$?
+echo "[armhf-python] finished after $((SECONDS - start)) s"
+exit "$status"
