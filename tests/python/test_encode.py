@@ -1,6 +1,7 @@
 """Label rules of encode, what the stored record becomes, and fatal inputs."""
 
 import math
+import sys
 
 import numpy as np
 import pandas as pd
@@ -203,7 +204,12 @@ def test_str_failure_is_a_panic_with_its_context(enc):
     assert "no text either" in str(e)
 
 
-@pytest.mark.parametrize("shape", [(2**40, 2**40), (2**61, 2), (2**60, 1), (1, 2**60)])
+# Shapes that fit the machine's word and whose cells would not fit its memory.
+WORD = sys.maxsize.bit_length() + 1
+
+
+@pytest.mark.parametrize("shape", [(2 ** (WORD // 2 + 8),) * 2, (2 ** (WORD - 3), 2), (2 ** (WORD - 4), 1),
+                                   (1, 2 ** (WORD - 4))])
 def test_oversized_shape_is_capacity_overflow(enc, shape):
     e = raises_panic(enc.encode, named("ndarray", shape=shape, __getitem__=_raise))
     assert str(e) == "capacity overflow"

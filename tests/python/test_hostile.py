@@ -119,7 +119,11 @@ def test_lying_arrays_and_frames(capfd, case):
     assert capfd.readouterr().out == ""
 
 
-@pytest.mark.parametrize("shape", [(2**63 + 1, 2), (2, 2**63 + 1), (2**32 + 1, 2**32 - 1)])
+WORD = sys.maxsize.bit_length() + 1  # bits of the machine's word
+
+
+@pytest.mark.parametrize("shape", [(2 ** (WORD - 1) + 1, 2), (2, 2 ** (WORD - 1) + 1),
+                                   (2 ** (WORD // 2) + 1, 2 ** (WORD // 2) - 1)])
 def test_overflowing_cell_count_is_refused_before_any_read(shape):
     reads = []
     e = raises_panic(tarnix.Encoder().encode, arr(shape, lambda k: reads.append(k) or 1.0))
