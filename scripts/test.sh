@@ -33,6 +33,11 @@ if [ "${CI:-}" = "true" ] || [ "${TARNIX_SANITIZERS:-}" = "1" ]; then
 fi
 
 if [ "${CI:-}" = "true" ]; then
+    echo "== the Python suite on 32-bit ARM (a Debian armhf root, under qemu) =="
+    "$ROOT/scripts/armhf_python.sh"
+fi
+
+if [ "${CI:-}" = "true" ]; then
     echo "== wheel: build, install into a fresh venv, smoke test =="
     "$ROOT/scripts/wheel.sh"
     "$ROOT/scripts/wheel_check.sh"
