@@ -13,22 +13,6 @@ void TableCells::turn_to_text(std::size_t col) {
     std::vector<double>().swap(target.numbers);
 }
 
-bool LabelDictionary::add(std::string_view label, const void* identity) {
-    auto found = index_.find(label);
-    std::int32_t id;
-    if (found != index_.end()) {
-        id = *found;
-    } else {
-        if (column_.categories.size() == kMostLabels) return false;
-        id = static_cast<std::int32_t>(column_.categories.size());
-        column_.categories.emplace_back(label);
-        index_.insert(id);
-    }
-    if (identity != nullptr) recent_[slot_of(identity)] = Recent{identity, id};
-    push(id);
-    return true;
-}
-
 void TableCells::add_label(std::size_t col, std::string_view label, const void* identity) {
     Column& target = column(col);
     if (!target.many_labels) {
