@@ -170,10 +170,10 @@ def drop_blocks(monkeypatch):
 @pytest.mark.parametrize(
     "without_blocks, target, name",
     [
-        (False, pd, "RangeIndex"),
-        (False, pd, "Index"),
-        pytest.param(False, pandas_internals, BLOCKS,
-                     marks=pytest.mark.skipif(pandas_internals is None, reason="pandas before 3")),
+        # a frame built from blocks (pandas 3)
+        *[pytest.param(False, target, name,
+                       marks=pytest.mark.skipif(pandas_internals is None, reason="pandas before 3"))
+          for target, name in ((pd, "RangeIndex"), (pd, "Index"), (pandas_internals, BLOCKS))],
         # a pandas that cannot build a frame from blocks: replace columns
         (True, pd, "DataFrame"),
         (True, pd, "Series"),
