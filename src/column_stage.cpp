@@ -32,17 +32,13 @@ void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded
             sources[col] = cells.numbers(col).data();
         }
     }
-    // A column-major matrix got its text columns' codes as they were made.
-    std::vector<char> written(cols, 0);
-    for (const CodedColumn& column : coded) {
-        sources[column.col] = column.coded.codes.data();
-        written[column.col] = order == MatrixOrder::ColumnMajor;
-    }
+    for (const CodedColumn& column : coded) sources[column.col] = column.coded.codes.data();
     const std::size_t rows = cells.rows();
     if (order == MatrixOrder::ColumnMajor) {
         return pool::for_each_block(rows, [&](std::size_t begin, std::size_t end) {
             for (std::size_t col = 0; col < cols; ++col) {
-                if (written[col]) continue;
+                // Text columns got their codes as they were made.
+                if (cells.is_string(col)) continue;
                 const std::size_t first = col * rows;
                 if (const double* source = sources[col]) {
                     for (std::size_t row = begin; row < end; ++row) out.write(first + row, source[row]);

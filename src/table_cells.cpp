@@ -15,7 +15,8 @@ void TableCells::turn_to_text(std::size_t col) {
 
 void TableCells::add_label(std::size_t col, std::string_view label, const void* identity) {
     Column& target = column(col);
-    if (!target.many_labels) {
+    // Labels are stored one by one only once the dictionary had too many.
+    if (target.labels.empty()) {
         if (!target.dictionary) {
             target.dictionary = std::make_unique<LabelDictionary>();
             with_dictionary_.push_back(col);
@@ -26,7 +27,6 @@ void TableCells::add_label(std::size_t col, std::string_view label, const void* 
         target.labels.reserve(std::max(reserved_rows(), few.size() + 1));
         for (std::size_t row = 0; row < few.size(); ++row) target.labels.push_back(few[row]);
         target.dictionary.reset();
-        target.many_labels = true;
     }
     target.labels.push_back(label);
 }

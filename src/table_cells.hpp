@@ -111,8 +111,7 @@ private:
         StridedNumbers strided;
         LabelColumn labels;
         std::unique_ptr<CategoryColumn> categories;
-        std::unique_ptr<LabelDictionary> dictionary;  // while the labels are few
-        bool many_labels = false;                     // they were not: labels from then on
+        std::unique_ptr<LabelDictionary> dictionary;  // while the labels are few; `labels` from then on
     };
 
     Column& column(std::size_t col) {

@@ -30,10 +30,10 @@ bool converts_natively(PyObject* cell) {
 // str() of the cell as UTF-8; an exact str is its own str(). ASCII text is
 // taken as it lies in the str; other text is converted into a buffer of the
 // call, so nothing is left behind in the object. A cell `held` by the table
-// (alive until the cells are dropped, or until Python code runs) whose
-// str() was taken before is not converted again.
+// (alive until the cells are dropped, or until Python code runs) that
+// converts natively, whose str() was taken before, is not converted again.
 void add_text(TableCells& cells, std::size_t col, PyObject* cell, bool held) {
-    const void* identity = held && converts_natively(cell) ? cell : nullptr;
+    const void* identity = held ? cell : nullptr;
     if (identity != nullptr && cells.add_known(col, identity)) return;
     Ref made;
     PyObject* text = cell;
@@ -52,7 +52,8 @@ void add_text(TableCells& cells, std::size_t col, PyObject* cell, bool held) {
 // One cell of column col: a number while the column is numeric and the cell
 // converts to a double (an exact float directly, anything else through
 // float()); otherwise the column turns to text and takes str() of the cell.
-// The caller has settled the numeric columns if the cell may run Python code.
+// The caller has settled the numeric columns if the cell may run Python code;
+// `held` only for a cell that converts natively (see add_text).
 void classify_cell(TableCells& cells, std::size_t col, PyObject* cell, bool held = false) {
     if (cells.is_string(col)) return add_text(cells, col, cell, held);
     if (PyFloat_CheckExact(cell)) return cells.add_number(col, PyFloat_AS_DOUBLE(cell));

@@ -127,8 +127,8 @@ bool is_float64_matrix(PyObject* obj) {
 }
 
 // The array's elements as a matrix. An aligned array whose strides are whole
-// elements is borrowed as it lies (the caller keeps the array alive and
-// copies before any Python code can run); any other one is copied row-major.
+// elements is viewed as it lies (the caller holds the array); any other one
+// is copied row-major.
 Matrix float_array_matrix(PyObject* obj) {
     auto* array = reinterpret_cast<PyArrayObject*>(obj);
     const npy_intp* dims = PyArray_DIMS(array);
@@ -142,14 +142,7 @@ Matrix float_array_matrix(PyObject* obj) {
     // An axis of length 1 may carry any stride; it is never stepped along.
     const npy_intp s0 = rows == 1 ? kItem * static_cast<npy_intp>(cols) : strides[0];
     const npy_intp s1 = cols == 1 ? kItem : strides[1];
-    if (PyArray_ISALIGNED(array) && s0 % kItem == 0 && s1 % kItem == 0) {
-        // Start from the lowest address; a reversed axis ends there.
-        const char* lowest = base;
-        if (s0 < 0) lowest += s0 * (dims[0] - 1);
-        if (s1 < 0) lowest += s1 * (dims[1] - 1);
-        return Matrix{DoubleBuffer::borrowed(reinterpret_cast<const double*>(lowest)), rows, cols,
-                      s0 / kItem, s1 / kItem};
-    }
+    if (PyArray_ISALIGNED(array) && s0 % kItem == 0 && s1 % kItem == 0) return Matrix::view(base, rows, cols, s0, s1);
     DoubleBuffer buffer = DoubleBuffer::uninitialized(rows * cols);
     double* out = buffer.data();
     for (std::size_t r = 0; r < rows; ++r) {

@@ -1,7 +1,6 @@
 #include "python/encode_object_array.hpp"
 
 #include <cstdint>
-#include <cstring>
 #include <utility>
 #include <optional>
 #include <string>
@@ -76,6 +75,9 @@ std::vector<Ref> read_frame_columns(std::vector<FrameColumn> columns, Shape shap
     return read;
 }
 
+// Frames shorter than this are read through "values", which is cheaper for them.
+constexpr std::size_t kFewestColumnRows = 512;
+
 // A frame's cells are those of its "values". A tall pandas frame gives the
 // same cells column by column without building that 2-D array (fetching a
 // column costs tens of microseconds in pandas; "values" boxes a number in
@@ -83,8 +85,7 @@ std::vector<Ref> read_frame_columns(std::vector<FrameColumn> columns, Shape shap
 // build (Arrow string views). Returns what the cells were read from, which
 // must live until the column stage is done.
 std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cells) {
-    constexpr std::size_t kFewestRows = 512;
-    const bool tall = shape.rows >= kFewestRows;
+    const bool tall = shape.rows >= kFewestColumnRows;
     std::optional<std::vector<FrameColumn>> columns;
     if (tall) columns = plain_frame_columns(frame, shape.rows, shape.cols);
     Ref values;
@@ -117,8 +118,7 @@ const char* float64_column(PyObject* column, npy_intp& stride) {
 
 std::optional<Matrix> float_frame_matrix(PyObject* frame, std::shared_ptr<void>& keep_alive) {
     const Shape shape = read_shape(frame);
-    constexpr std::size_t kFewestRows = 512;  // shorter frames read "values" (as when encoding)
-    if (shape.rows < kFewestRows || shape.cols == 0) return std::nullopt;
+    if (shape.rows < kFewestColumnRows || shape.cols == 0) return std::nullopt;
     auto columns = plain_frame_columns(frame, shape.rows, shape.cols);
     if (!columns) return std::nullopt;
     std::vector<std::pair<const char*, npy_intp>> data(shape.cols);
@@ -140,27 +140,15 @@ std::optional<Matrix> float_frame_matrix(PyObject* frame, std::shared_ptr<void>&
                data[col].first == data[0].first + static_cast<npy_intp>(col) * col_bytes;
     }
     if (even) {
-        const char* lowest = data[0].first;
-        if (row_bytes < 0) lowest += row_bytes * static_cast<npy_intp>(shape.rows - 1);
-        if (col_bytes < 0) lowest += col_bytes * static_cast<npy_intp>(shape.cols - 1);
         auto held = std::make_shared<std::vector<Ref>>();
         for (FrameColumn& column : *columns) held->push_back(std::move(column.source));
         keep_alive = std::move(held);
-        return Matrix{DoubleBuffer::borrowed(reinterpret_cast<const double*>(lowest)), shape.rows, shape.cols,
-                      row_bytes / kItem, col_bytes / kItem};
+        return Matrix::view(data[0].first, shape.rows, shape.cols, row_bytes, col_bytes);
     }
     // Otherwise copied, column by column, into the layout pandas keeps them in.
     DoubleBuffer buffer = DoubleBuffer::uninitialized(checked_cell_count(shape));
-    double* out = buffer.data();
-    for (const auto& [at, stride] : data) {
-        if (stride == kItem) {
-            std::memcpy(out, at, shape.rows * sizeof(double));
-        } else {
-            for (std::size_t row = 0; row < shape.rows; ++row) {
-                std::memcpy(out + row, at + static_cast<npy_intp>(row) * stride, sizeof(double));
-            }
-        }
-        out += shape.rows;
+    for (std::size_t col = 0; col < shape.cols; ++col) {
+        Matrix::view(data[col].first, shape.rows, 1, data[col].second, kItem).copy_into(buffer.data() + col * shape.rows);
     }
     return Matrix::column_major(std::move(buffer), shape.rows, shape.cols);
 }

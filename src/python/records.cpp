@@ -40,6 +40,17 @@ DoubleBuffer DoubleBuffer::uninitialized(std::size_t count) {
     return buffer;
 }
 
+Matrix Matrix::view(const char* first, std::size_t rows, std::size_t cols, std::ptrdiff_t row_bytes,
+                    std::ptrdiff_t col_bytes) {
+    constexpr std::ptrdiff_t kItem = sizeof(double);
+    // The data pointer is the lowest address: a reversed axis ends there.
+    const char* lowest = first;
+    if (row_bytes < 0 && rows > 0) lowest += row_bytes * static_cast<std::ptrdiff_t>(rows - 1);
+    if (col_bytes < 0 && cols > 0) lowest += col_bytes * static_cast<std::ptrdiff_t>(cols - 1);
+    return Matrix{DoubleBuffer::borrowed(reinterpret_cast<const double*>(lowest)), rows, cols, row_bytes / kItem,
+                  col_bytes / kItem};
+}
+
 namespace {
 
 // Whether an outer x inner matrix with these strides (in elements) lies in

@@ -66,6 +66,10 @@ struct Matrix {
     static Matrix column_major(DoubleBuffer data, std::size_t rows, std::size_t cols) {
         return Matrix{std::move(data), rows, cols, 1, static_cast<std::ptrdiff_t>(rows)};
     }
+    // A view of memory someone else keeps alive: element (0, 0) at `first`,
+    // strides in bytes, whole doubles (either sign).
+    static Matrix view(const char* first, std::size_t rows, std::size_t cols, std::ptrdiff_t row_bytes,
+                       std::ptrdiff_t col_bytes);
 
     const double* origin() const noexcept {
         std::ptrdiff_t offset = 0;
