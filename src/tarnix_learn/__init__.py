@@ -9,7 +9,6 @@ order. Mapping a table's own codes to the fitted ones then costs one lookup
 per distinct label and one array gather per column.
 """
 
-import bisect
 import numbers
 
 import numpy as np
@@ -18,13 +17,13 @@ from scipy import sparse
 from sklearn.base import BaseEstimator, TransformerMixin
 from sklearn.utils.validation import _check_feature_names_in, check_is_fitted, validate_data
 
-import tarnix
+from ._labels import MISSING_TEXT as _MISSING_TEXT
+from ._labels import STRINGS as _STRINGS
+from ._labels import column_cells as _column_cells
+from ._labels import encode as _encode
+from ._labels import encode_as_text as _encode_as_text
 
 __all__ = ["TextColumnEncoder"]
-
-# Variable-width UTF-8 strings: sorting and searching them is native code,
-# and their order is byte order, the order of tarnix's codes.
-_STRINGS = np.dtypes.StringDType()
 
 
 def _as_table(X):
@@ -46,85 +45,6 @@ def _as_table(X):
                          f"shape {X.shape}. Reshape your data, e.g. with X.reshape(-1, 1) "
                          "for a single column.")
     return X
-
-
-def _column_cells(table, j, rows=slice(None)):
-    """The cells of column j (at `rows`) as an object array."""
-    if isinstance(table, pd.DataFrame):
-        return table.iloc[rows, j].to_numpy(dtype=object)
-    return np.asarray(table[rows, j], dtype=object)
-
-
-def _encode(table):
-    """Encodes `table` with a fresh Encoder. Returns the codes (a writable
-    n x C float64 array, NaN for missing) and, per text column, its labels in
-    code order (object arrays of str)."""
-    encoder = tarnix.Encoder()
-    out = encoder.encode(table)
-    codes = out.to_numpy() if isinstance(out, pd.DataFrame) else out
-    if not codes.flags.writeable:
-        codes = codes.copy(order="K")
-    labels = {}
-    width = codes.shape[1]
-    if width == 0:
-        return codes, labels
-    # A decoded array holds a str in every encoded column (a label or "NaN")
-    # and a float in every other one.
-    probe = encoder.decode(np.zeros((1, width)))
-    text = [j for j in range(width) if isinstance(probe[0, j], str)]
-    sizes = {j: int(np.fmax.reduce(codes[:, j], initial=-1.0)) + 1 for j in text}
-    height = max(sizes.values(), default=0)
-    if height:
-        # Codes 0 .. height-1 in each text column; a decoded frame leaves the
-        # other columns untouched and has None where a code has no label.
-        ramps = np.zeros((height, text[-1] + 1), order="F")
-        ramps[:, text] = np.arange(height, dtype=np.float64)[:, None]
-        decoded = encoder.decode(pd.DataFrame(ramps, copy=False))
-    for j in text:
-        labels[j] = (np.array(decoded.iloc[: sizes[j], j].to_numpy(dtype=object), dtype=object)
-                     if sizes[j] else np.empty(0, dtype=object))
-    _none_is_missing(codes, labels, lambda j, rows: _column_cells(table, j, rows))
-    return codes, labels
-
-
-def _drop_label(column, labels, code):
-    """Removes `code` from a column whose cells no longer use it."""
-    column[column > code] -= 1
-    return np.delete(labels, code)
-
-
-def _none_is_missing(codes, labels, cells):
-    """tarnix reads a None cell of an object column as the label "None";
-    here None is missing, as it is for scikit-learn. Only the cells labelled
-    "None" are looked at, so a table without that label costs nothing."""
-    for j, column_labels in labels.items():
-        code = bisect.bisect_left(column_labels, "None")
-        if code == len(column_labels) or column_labels[code] != "None":
-            continue
-        column = codes[:, j]
-        rows = np.flatnonzero(column == code)
-        none = pd.isna(cells(j, rows))
-        column[rows[none]] = np.nan
-        if none.all():
-            labels[j] = _drop_label(column, column_labels, code)
-
-
-def _encode_as_text(table, columns):
-    """Encodes the given columns as text even where every cell is a number:
-    a last row "" (never a number) makes each a text column. Returns the
-    codes and labels of those columns, by position in `columns`."""
-    rows = table.shape[0]
-    cells = np.empty((rows + 1, len(columns)), dtype=object)
-    for i, j in enumerate(columns):
-        cells[:rows, i] = _column_cells(table, j)
-    cells[rows, :] = ""
-    codes, labels = _encode(cells)
-    codes = codes[:rows]
-    for i in labels:
-        # "" sorts first, so its code is 0; no cell that converts to a float
-        # has that label.
-        labels[i] = _drop_label(codes[:, i], labels[i], 0)
-    return codes, labels
 
 
 class TextColumnEncoder(TransformerMixin, BaseEstimator):
@@ -241,10 +161,8 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):
         validate_data(self, X=X if isinstance(X, pd.DataFrame) else table,
                       skip_check_array=True, reset=False)
         codes, labels = _encode(table)
-        for j, own in labels.items():
-            if self.categories_[j] is None and len(own):
-                raise ValueError(f"Column {self._column_name(j)!r} was numeric at fit and now "
-                                 f"holds text, e.g. the label {own[-1]!r}")
+        for j in [j for j in labels if self.categories_[j] is None]:
+            codes[:, j] = self._numbers_of(table, j, labels.pop(j))
         # A column that was text at fit may hold only numbers (or only
         # missing cells) now: its cells are labels all the same.
         relabel = [j for j, c in enumerate(self.categories_) if c is not None and j not in labels]
@@ -257,6 +175,25 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):
             if self.categories_[j] is not None:
                 self._recode(codes[:, j], own, j)
         return self._output(X, codes)
+
+    def _numbers_of(self, table, j, labels):
+        """The values of column j, numeric at fit, where the table holds
+        non-numbers in it: missing cells (None, NaN, pandas.NA) are NaN, any
+        other cell that is not a number is an error."""
+        cells = _column_cells(table, j)
+        missing = pd.isna(cells)
+        missing[~missing] = [type(c) is str and c in _MISSING_TEXT for c in cells[~missing]]
+        numbers = cells[~missing]
+        kinds = set(map(type, numbers))
+        if not any(issubclass(kind, (str, bytes, bytearray)) for kind in kinds):
+            try:
+                values = np.full(len(cells), np.nan)
+                values[~missing] = numbers.astype(np.float64)
+                return values
+            except (TypeError, ValueError):
+                pass
+        raise ValueError(f"Column {self._column_name(j)!r} was numeric at fit and now "
+                         f"holds text, e.g. the label {labels[-1]!r}")
 
     def _recode(self, column, own, j):
         """Replaces the table's own codes in `column` (own labels in code
@@ -308,7 +245,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):
         for j, categories in enumerate(self.categories_):
             if categories is not None:
                 codes = columns[j]
-                known = (codes >= 0) & (codes < len(categories))
+                known = (codes >= 0) & (codes < len(categories)) & (codes == np.floor(codes))
                 labels = np.full(len(codes), None, dtype=object)
                 labels[known] = categories[codes[known].astype(np.intp)]
                 columns[j] = labels

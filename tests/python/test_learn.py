@@ -13,7 +13,7 @@ from sklearn.preprocessing import OrdinalEncoder  # noqa: E402
 from sklearn.tree import DecisionTreeClassifier  # noqa: E402
 from sklearn.utils.estimator_checks import parametrize_with_checks  # noqa: E402
 
-from conftest import obj_array  # noqa: E402
+from conftest import column, obj_array  # noqa: E402
 from tarnix_learn import TextColumnEncoder  # noqa: E402
 
 nan = np.nan
@@ -100,7 +100,7 @@ CITY = pd.DataFrame({"city": ["Oslo", "Bergen", None, "Oslo"], "n": [1.0, 2.0, 3
      ["Paris", "nan", "<NA>", "Bergen"], [nan, -2, -2, 0]),
     # a text column that holds numbers (or missing cells) only: still labels
     ({"encoded_missing_value": -2}, [nan, nan], [-2, -2]),
-    ({}, [1.0, 2], "unknown label '1' in column 'city'"),
+    ({}, [1.0, 2], "unknown label '1.0' in column 'city'"),
 ])
 def test_transform_rules(params, cities, want):
     enc = TextColumnEncoder(**params).fit(CITY)
@@ -114,21 +114,41 @@ def test_transform_rules(params, cities, want):
     np.testing.assert_array_equal(out["n"], 7.0)
 
 
-@pytest.mark.parametrize("fit, table", [
-    (CITY, pd.DataFrame({"city": ["Oslo"], "n": ["x"]})),
-    (CITY.to_numpy(), obj_array([["Oslo", "x"]])),
+# fit table, table given to transform, error's match or the codes of its column "n"
+@pytest.mark.parametrize("fit, table, want", [
+    (CITY, pd.DataFrame({"city": ["Oslo"], "n": ["x"]}), "'n' was numeric"),
+    (CITY.to_numpy(), obj_array([["Oslo", "x"]]), "1 was numeric"),
+    # missing cells of any kind are no text
+    (CITY, pd.DataFrame({"city": "Oslo", "n": pd.Series([1.0, None, pd.NA, nan, 3], dtype=object)}),
+     [1.0, nan, nan, nan, 3.0]),
+    (CITY, pd.DataFrame({"city": "Oslo", "n": pd.Series([None, "nan", 2], dtype=object)}), [nan, nan, 2]),
+    (CITY, pd.DataFrame({"city": "Oslo", "n": pd.Series([None, "2"], dtype=object)}), "label '2'"),
 ])
-def test_numeric_column_turned_text(fit, table):
+def test_numeric_column_holding_other_cells(fit, table, want):
     enc = TextColumnEncoder(handle_unknown="use_encoded_value", unknown_value=-1).fit(fit)
-    with pytest.raises(ValueError, match="'n' was numeric" if isinstance(fit, pd.DataFrame) else "1 was numeric"):
-        enc.transform(table)
+    if isinstance(want, str):
+        with pytest.raises(ValueError, match=want):
+            enc.transform(table)
+        return
+    np.testing.assert_array_equal(enc.transform(table)["n"], want)
 
 
-def test_numbers_are_labels_in_text_columns():
-    # labels are tarnix's text of each cell: 1 and 1.0 are both "1"
-    enc = TextColumnEncoder().fit(obj_array([["a"], [1], [2.5]]))
-    assert enc.categories_[0].tolist() == ["1", "2.5", "a"]
-    np.testing.assert_array_equal(enc.transform(np.array([[1.0], [2.5]])), [[0], [1]])
+# cells of an object column -> its categories_: str() of each cell, wherever it stands
+@pytest.mark.parametrize("cells, categories", [
+    (["a", 1, 2.5], ["1", "2.5", "a"]),
+    ([1.0, "a", 1], ["1", "1.0", "a"]),
+    ([1.0, None, 3.0, nan], ["1.0", "3.0"]),
+    ([True, 1e20, np.float32(0.5), -0.0, "x", 7], ["-0.0", "0.5", "1e+20", "7", "True", "x"]),
+    ([1, 2, 3, "b", 2.0], ["1", "2", "2.0", "3", "b"]),
+])
+def test_label_is_str_of_cell_in_any_row(cells, categories):
+    table = column(cells)
+    enc = TextColumnEncoder().fit(table)
+    assert enc.categories_[0].tolist() == categories
+    codes = enc.transform(table)
+    np.testing.assert_array_equal(enc.transform(table[::-1]), codes[::-1])
+    for i in range(len(cells)):
+        np.testing.assert_array_equal(enc.transform(table[i:i + 1]), codes[i:i + 1])
 
 
 @pytest.mark.parametrize("params, error", [
@@ -159,6 +179,13 @@ def test_inverse_transform_round_trip(as_frame):
         labels = labels.to_numpy(dtype=object)
     assert labels[:, 0].tolist() == [None, "Oslo", None, "Bergen"]
     np.testing.assert_array_equal(labels[:, 1].astype(float), [1.5, nan, 2.0, 3.0])
+
+
+@pytest.mark.parametrize("code, label", [(0.0, "Bergen"), (-0.0, "Bergen"), (1.0, "Oslo"), (0.7, None),
+                                         (-1.0, None), (2.0, None), (nan, None), (np.inf, None)])
+def test_inverse_transform_of_one_code(code, label):
+    enc = TextColumnEncoder().fit(CITY)
+    assert enc.inverse_transform(np.array([[code, 1.0]]))[0, 0] == label
 
 
 def test_pickle_keeps_plain_arrays():
