@@ -14,7 +14,7 @@ the cell stands:
 from __future__ import annotations
 
 import bisect
-from typing import Any, Callable
+from typing import Any, Callable, Iterable, NamedTuple
 
 import numpy as np
 import pandas as pd
@@ -167,3 +167,147 @@ def encode_as_text(table: Any, columns: list[int]) -> tuple[np.ndarray, dict[int
         # has that label.
         labels[i] = _drop_label(codes[:, i], labels[i], 0)
     return codes, labels
+
+
+# -- labels and their counts -------------------------------------------------
+
+
+class Column(NamedTuple):
+    """What a table's column holds, as far as fitting needs it.
+
+    A text column has its distinct labels (sorted, StringDType) and their
+    counts; `flag` tells whether a cell of it was text (False where the
+    column was read as text only because it is text elsewhere). A numeric
+    column has neither; `flag` tells whether any of its cells is a number
+    other than NaN."""
+
+    labels: np.ndarray | None
+    counts: np.ndarray | None
+    flag: bool
+
+
+class Tally(NamedTuple):
+    """The columns of a table (or of several, merged) and its row count."""
+
+    rows: int
+    columns: list[Column]
+
+
+def text_column(labels: np.ndarray, counts: np.ndarray, had_text: bool = True) -> Column:
+    return Column(labels.astype(STRINGS), counts.astype(np.int64), had_text)
+
+
+def tally_codes(codes: np.ndarray, labels: dict[int, np.ndarray], forced: Iterable[int] = ()) -> Tally:
+    """The tally of a table from its codes and labels (as `encode` gives
+    them); the columns in `forced` were read as text without holding any."""
+    columns = []
+    for j in range(codes.shape[1]):
+        if j in labels:
+            column = codes[:, j]
+            counts = np.bincount(column[~np.isnan(column)].astype(np.intp),
+                                 minlength=len(labels[j]))
+            columns.append(text_column(labels[j], counts, j not in forced))
+        else:
+            columns.append(Column(None, None, bool(np.any(~np.isnan(codes[:, j])))))
+    return Tally(codes.shape[0], columns)
+
+
+def encode_with_text(table: Any, as_text: Iterable[int]) -> tuple[np.ndarray, dict[int, np.ndarray], list[int]]:
+    """`encode(table)`, where the columns in `as_text` are text even when
+    every cell is a number. Also returns the columns read as text so."""
+    codes, labels = encode(table)
+    forced = [j for j in as_text if j not in labels]
+    if forced:
+        more_codes, more_labels = encode_as_text(table, forced)
+        for i, j in enumerate(forced):
+            codes[:, j] = more_codes[:, i]
+            labels[j] = more_labels[i]
+    return codes, labels, forced
+
+
+def _arrow_strings(table: Any, j: int) -> Any:
+    """Column j as an Arrow chunked array where it is stored as Arrow
+    strings, else None."""
+    if not isinstance(table, pd.DataFrame):
+        return None
+    dtype = table.dtypes.iloc[j]
+    arrow = ((isinstance(dtype, pd.StringDtype) and dtype.storage == "pyarrow")
+             or (isinstance(dtype, pd.ArrowDtype) and "string" in str(dtype.pyarrow_dtype)))
+    return table.iloc[:, j].array.__arrow_array__() if arrow else None
+
+
+def _arrow_tally(strings: Any) -> Column:
+    """Labels and counts of an Arrow string column, hashed by Arrow."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    if pa.types.is_string_view(strings.type):
+        strings = strings.cast(pa.large_string())
+    found = pc.value_counts(pc.drop_null(strings))
+    labels = found.field(0).to_numpy(zero_copy_only=False).astype(STRINGS)
+    counts = found.field(1).to_numpy(zero_copy_only=False)
+    keep = ~np.isin(labels, MISSING_TEXT)
+    labels, counts = labels[keep], counts[keep]
+    order = np.argsort(labels)
+    return text_column(labels[order], counts[order])
+
+
+def tally(table: Any, as_text: Iterable[int] = ()) -> Tally:
+    """Labels and counts of every text column of `table` (a DataFrame with
+    positional column names or a 2-D array). The columns in `as_text` are
+    text even where every cell is a number (their `flag` then is False).
+    Arrow-stored string columns are counted by Arrow; the other columns
+    through one encode."""
+    rows, width = table.shape
+    columns: list[Column | None] = [None] * width
+    for j in range(width):
+        strings = _arrow_strings(table, j)
+        if strings is not None:
+            columns[j] = _arrow_tally(strings)
+    rest = [j for j in range(width) if columns[j] is None]
+    if rest:
+        part = table
+        if len(rest) < width:
+            part = table.iloc[:, rest]
+            part.columns = pd.RangeIndex(len(rest))
+        text = [i for i, j in enumerate(rest) if j in set(as_text)]
+        found = tally_codes(*encode_with_text(part, text))
+        for i, j in enumerate(rest):
+            columns[j] = found.columns[i]
+    return Tally(rows, columns)  # type: ignore[arg-type]
+
+
+def _merge_labels(a: Column, b: Column) -> Column:
+    assert a.labels is not None and a.counts is not None
+    assert b.labels is not None and b.counts is not None
+    if len(a.labels) < len(b.labels):
+        a, b = b, a
+    at = np.searchsorted(a.labels, b.labels)
+    found = at < len(a.labels)
+    found[found] = a.labels[at[found]] == b.labels[found]
+    counts = a.counts.copy()
+    counts[at[found]] += b.counts[found]
+    labels = a.labels
+    if not found.all():
+        labels = np.insert(labels, at[~found], b.labels[~found])
+        counts = np.insert(counts, at[~found], b.counts[~found])
+    return Column(labels, counts, a.flag or b.flag)
+
+
+def merge(a: Tally, b: Tally, name: Callable[[int], Any] = lambda j: j) -> Tally:
+    """The tally of two tables stacked. A column that is text in one and
+    numeric in the other is text when the numeric side holds no number
+    (only NaN); otherwise it is an error."""
+    columns = []
+    for j, (x, y) in enumerate(zip(a.columns, b.columns)):
+        if x.labels is None and y.labels is None:
+            columns.append(Column(None, None, x.flag or y.flag))
+        elif x.labels is not None and y.labels is not None:
+            columns.append(_merge_labels(x, y))
+        else:
+            text, numeric = (x, y) if x.labels is not None else (y, x)
+            if numeric.flag:
+                raise ValueError(f"Column {name(j)!r} holds numbers in one table and text in "
+                                 f"another, e.g. the label {str(text.labels[-1])!r}")
+            columns.append(text)
+    return Tally(a.rows + b.rows, columns)
