@@ -17,6 +17,7 @@ from typing import Any, Sequence
 import numpy as np
 import pandas as pd
 from sklearn.base import BaseEstimator, TransformerMixin
+from sklearn.utils._set_output import _get_output_config
 from sklearn.utils.validation import _check_feature_names_in, check_is_fitted, validate_data
 
 from . import _tables
@@ -312,6 +313,9 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
             from ._dask import transform
 
             return transform(self, X)
+        return self._transform(X)
+
+    def _transform(self, X: Any) -> Any:
         source = self._read(X, reset=False)
         codes, labels = encode(source.table)
         for j in [j for j in labels if self.categories_[j] is None]:
@@ -336,6 +340,9 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
             if dtype.kind != "f" and np.isnan(codes).any():
                 raise ValueError(f"The output has NaN, which dtype {dtype} cannot hold")
             codes = codes.astype(dtype)
+        if source.kind in ("polars", "arrow") and _get_output_config("transform", self)["dense"] != "default":
+            # set_output's container is made from the array.
+            return codes
         return _tables.codes_out(source, codes, self._names_out(source))
 
     def _names_out(self, source: _tables.Input) -> Any:
