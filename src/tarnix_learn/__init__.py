@@ -143,7 +143,8 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         else:
             found = tally(source.table, as_text)
         if not reset:
-            found = merge(Tally(self._rows, [Column(*c) for c in self._seen]), found,
+            found = merge(Tally(self._rows, [Column(*c) for c in self._seen]),  # type: ignore[arg-type]
+                          found,
                           self._column_name)
         self._learn(found)
         return source, codes, labels
@@ -160,11 +161,11 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
             raise ValueError("Shape mismatch: if categories is an array, it has to be of "
                              "shape (n_features,).")
         given: list[np.ndarray | None] = []
-        for j, labels in enumerate(self.categories):
-            if labels is None:
+        for j, listed in enumerate(self.categories):
+            if listed is None:
                 given.append(None)
                 continue
-            labels = np.asarray(labels, dtype=object).ravel()
+            labels = np.asarray(listed, dtype=object).ravel()
             if not all(type(label) is str for label in labels):
                 raise TypeError(f"The categories of column {j} must be str, got {labels!r}")
             if len(set(labels)) != len(labels):
@@ -279,7 +280,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         if kind not in "iuf":
             raise ValueError(f"dtype must be a number type, got {self.dtype!r}")
         if (kind != "f" and self.handle_unknown == "use_encoded_value"
-                and np.isnan(self.unknown_value)):
+                and np.isnan(float(self.unknown_value))):  # type: ignore[arg-type]
             raise ValueError("When unknown_value is np.nan, the dtype parameter should be a "
                              f"float dtype. Got {self.dtype}.")
 

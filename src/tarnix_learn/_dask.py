@@ -38,7 +38,8 @@ def fit(encoder: TextColumnEncoder, ddf: Any) -> None:
     partition (even one whose cells there are all numbers), so partitions
     merge; a column with no text cell anywhere stays numeric, as it would in
     the whole table."""
-    import dask
+    from dask.base import compute
+    from dask.delayed import delayed
 
     encoder._check_params()
     meta = ddf._meta
@@ -51,12 +52,12 @@ def fit(encoder: TextColumnEncoder, ddf: Any) -> None:
     as_text = [j for j in range(width) if given[j] is not None
                or not (pd.api.types.is_numeric_dtype(meta.dtypes.iloc[j])
                        or pd.api.types.is_bool_dtype(meta.dtypes.iloc[j]))]
-    tallies = [dask.delayed(_tally_partition, pure=True)(part, as_text)
+    tallies = [delayed(_tally_partition, pure=True)(part, as_text)
                for part in ddf.to_delayed()]
     while len(tallies) > 1:
-        tallies = [dask.delayed(_merge_tallies, pure=True)(*tallies[i:i + SPLIT_EVERY])
+        tallies = [delayed(_merge_tallies, pure=True)(*tallies[i:i + SPLIT_EVERY])
                    for i in range(0, len(tallies), SPLIT_EVERY)]
-    (found,) = dask.compute(tallies[0])
+    (found,) = compute(tallies[0])  # type: ignore[no-untyped-call]
     if found.rows == 0:
         raise ValueError("Found a Dask DataFrame with 0 sample(s) while a minimum of 1 is "
                          "required.")

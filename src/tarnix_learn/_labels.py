@@ -14,6 +14,7 @@ the cell stands:
 from __future__ import annotations
 
 import bisect
+import functools
 from typing import Any, Callable, Iterable, NamedTuple
 
 import numpy as np
@@ -35,7 +36,8 @@ Cells = Callable[[int, Any], np.ndarray]
 def column_cells(table: Any, j: int, rows: Any = slice(None)) -> np.ndarray:
     """The cells of column j (at `rows`) as an object array."""
     if isinstance(table, pd.DataFrame):
-        return table.iloc[rows, j].to_numpy(dtype=object)
+        cells: np.ndarray = table.iloc[rows, j].to_numpy(dtype=object)
+        return cells
     return np.asarray(table[rows, j], dtype=object)
 
 
@@ -71,7 +73,7 @@ def encode(table: Any) -> tuple[np.ndarray, dict[int, np.ndarray]]:
     for j in labels:
         if _may_hold_numbers(table, j):
             labels[j] = _numbers_as_str(codes[:, j], labels[j],
-                                        lambda rows, j=j: column_cells(table, j, rows))
+                                        functools.partial(column_cells, table, j))
     _none_is_missing(codes, labels, lambda j, rows: column_cells(table, j, rows))
     return codes, labels
 
@@ -278,20 +280,24 @@ def tally(table: Any, as_text: Iterable[int] = ()) -> Tally:
 
 
 def _merge_labels(a: Column, b: Column) -> Column:
-    assert a.labels is not None and a.counts is not None
-    assert b.labels is not None and b.counts is not None
-    if len(a.labels) < len(b.labels):
-        a, b = b, a
-    at = np.searchsorted(a.labels, b.labels)
-    found = at < len(a.labels)
-    found[found] = a.labels[at[found]] == b.labels[found]
-    counts = a.counts.copy()
-    counts[at[found]] += b.counts[found]
-    labels = a.labels
+    big, small = (a, b) if len(a.labels) >= len(b.labels) else (b, a)  # type: ignore[arg-type]
+    big_labels, big_counts = _text(big)
+    small_labels, small_counts = _text(small)
+    at = np.searchsorted(big_labels, small_labels)
+    found = at < len(big_labels)
+    found[found] = big_labels[at[found]] == small_labels[found]
+    counts = big_counts.copy()
+    counts[at[found]] += small_counts[found]
+    labels = big_labels
     if not found.all():
-        labels = np.insert(labels, at[~found], b.labels[~found])
-        counts = np.insert(counts, at[~found], b.counts[~found])
+        labels = np.insert(labels, at[~found], small_labels[~found])
+        counts = np.insert(counts, at[~found], small_counts[~found])
     return Column(labels, counts, a.flag or b.flag)
+
+
+def _text(column: Column) -> tuple[np.ndarray, np.ndarray]:
+    assert column.labels is not None and column.counts is not None
+    return column.labels, column.counts
 
 
 def merge(a: Tally, b: Tally, name: Callable[[int], Any] = lambda j: j) -> Tally:
@@ -308,6 +314,6 @@ def merge(a: Tally, b: Tally, name: Callable[[int], Any] = lambda j: j) -> Tally
             text, numeric = (x, y) if x.labels is not None else (y, x)
             if numeric.flag:
                 raise ValueError(f"Column {name(j)!r} holds numbers in one table and text in "
-                                 f"another, e.g. the label {str(text.labels[-1])!r}")
+                                 f"another, e.g. the label {str(_text(text)[0][-1])!r}")
             columns.append(text)
     return Tally(a.rows + b.rows, columns)

@@ -58,7 +58,9 @@ def arrow_frame(X: Any) -> pd.DataFrame:
         # Without pyarrow, polars gives each column as a NumPy array.
         return pd.DataFrame({name: X.get_column(name).to_numpy() for name in X.columns})
     table = X if isinstance(X, pa.Table) else pa.table(X)
-    return table.to_pandas(types_mapper=_string_type, split_blocks=True, self_destruct=False)
+    frame: pd.DataFrame = table.to_pandas(types_mapper=_string_type, split_blocks=True,
+                                          self_destruct=False)
+    return frame
 
 
 def _positional(frame: pd.DataFrame) -> pd.DataFrame:
@@ -107,11 +109,11 @@ def columns_out(source: Input, columns: list[np.ndarray], names: Any) -> Any:
         return pa.table({str(name): pa.array(column) for name, column in zip(names, columns)})
     if not columns:
         return np.empty((source.table.shape[0], 0))
-    out = np.empty((len(columns[0]), len(columns)),
-                   dtype=np.result_type(*[c.dtype for c in columns]))
+    matrix = np.empty((len(columns[0]), len(columns)),
+                      dtype=np.result_type(*[c.dtype for c in columns]))
     for j, column in enumerate(columns):
-        out[:, j] = column
-    return out
+        matrix[:, j] = column
+    return matrix
 
 
 def codes_out(source: Input, codes: np.ndarray, names: Any) -> Any:

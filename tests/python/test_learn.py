@@ -375,3 +375,29 @@ def test_set_output(output, kind):
         assert isinstance(out, pl.DataFrame if output == "polars" else pd.DataFrame)
         assert list(out.columns) == (["x0", "x1"] if kind == "array" else ["cut", "color"])
         np.testing.assert_array_equal(_numpy(out), _numpy(TextColumnEncoder().fit_transform(table)))
+
+
+def test_annotations_pass_mypy_strict(tmp_path):
+    """The package's own annotations, and a user's code checked against them."""
+    pytest.importorskip("mypy")
+    import pathlib
+    import subprocess
+    import sys
+
+    import tarnix_learn
+
+    (tmp_path / "user.py").write_text(
+        "import numpy as np\nimport pandas as pd\nfrom tarnix_learn import TextColumnEncoder\n"
+        "enc: TextColumnEncoder = TextColumnEncoder(min_frequency=2, max_categories=3).fit(\n"
+        "    pd.DataFrame({'a': ['x', 'y']}))\n"
+        "names: np.ndarray = enc.get_feature_names_out()\n"
+        "TextColumnEncoder(max_categories='3')\n")
+    config = pathlib.Path(__file__).parents[2] / "pyproject.toml"
+    run = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--show-error-codes", "--no-error-summary",
+         "--config-file", str(config), "--cache-dir", str(tmp_path / "cache"),
+         str(pathlib.Path(tarnix_learn.__file__).parent), "user.py"],
+        cwd=tmp_path, capture_output=True, text=True, timeout=300)
+    errors = [line for line in run.stdout.splitlines() if ": error:" in line]
+    assert len(errors) == 1 and errors[0].startswith("user.py:7:") and "[arg-type]" in errors[0], \
+        run.stdout + run.stderr
