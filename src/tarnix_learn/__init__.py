@@ -116,7 +116,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         the chunks of a table one by one gives what fitting the whole table
         gives. A column numeric in earlier chunks may not hold numbers and
         text."""
-        self._fit(X, reset=not hasattr(self, "_rows"))
+        self._fit(X, reset=not hasattr(self, "_rows"), partial=True)
         return self
 
     def fit_transform(self, X: Any, y: Any = None, **fit_params: Any) -> Any:
@@ -126,7 +126,8 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         source, codes, labels = self._fit(X, reset=True, keep_codes=True)
         return self._codes_out(source, codes, labels)
 
-    def _fit(self, X: Any, reset: bool, keep_codes: bool = False) -> tuple[Any, Any, Any]:
+    def _fit(self, X: Any, reset: bool, keep_codes: bool = False,
+             partial: bool = False) -> tuple[Any, Any, Any]:
         self._check_params()
         source = self._read(X, reset)
         rows, width = source.table.shape
@@ -136,12 +137,16 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         given = self._given_categories(width)
         as_text = [j for j in range(width)
                    if given[j] is not None or (not reset and self._seen[j][0] is not None)]
+        # Counts are only needed for infrequent labels, for the check that
+        # an integer dtype meets no missing cell, and by later chunks.
+        count = (self.min_frequency is not None or self.max_categories is not None
+                 or np.dtype(self.dtype).kind != "f" or partial)
         codes = labels = None
         if keep_codes:
             codes, labels, forced = encode_with_text(source.table, as_text)
-            found = tally_codes(codes, labels, forced)
+            found = tally_codes(codes, labels, forced, count=count)
         else:
-            found = tally(source.table, as_text)
+            found = tally(source.table, as_text, count=count)
         if not reset:
             found = merge(Tally(self._rows, [Column(*c) for c in self._seen]),  # type: ignore[arg-type]
                           found,
@@ -193,10 +198,14 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
                              "_labels_of_codes"):
                     getattr(self, name).append(None)
                 continue
-            assert column.counts is not None
+            counts = column.counts
+            if counts is None and (self.min_frequency is not None or self.max_categories is not None
+                                   or np.dtype(self.dtype).kind != "f"):
+                raise ValueError("The labels fitted so far were not counted (fit without "
+                                 "min_frequency, max_categories or an integer dtype); fit again")
             if labels is None:
-                lookup, order, counts = column.labels, None, column.counts
-                labels = column.labels.astype(object)
+                lookup, order = column.labels, None
+                labels = column.objects if column.objects is not None else column.labels.astype(object)
             else:
                 lookup_labels = labels.astype(STRINGS)
                 order = np.argsort(lookup_labels, kind="stable")
@@ -206,14 +215,14 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
                 if len(column.labels):
                     at = np.minimum(np.searchsorted(column.labels, lookup), len(column.labels) - 1)
                     seen = column.labels[at] == lookup
-                if self.handle_unknown == "error" and int(column.counts[at[seen]].sum()) != int(
-                        column.counts.sum()):
+                if self.handle_unknown == "error" and int(seen.sum()) != len(column.labels):
                     unknown = np.setdiff1d(column.labels, lookup)
                     raise ValueError(f"Found unknown categories {unknown.tolist()[:10]} in column "
                                      f"{j} during fit")
-                counts = np.zeros(len(labels), dtype=np.int64)
-                counts[order[seen]] = column.counts[at[seen]]
-            infrequent = self._infrequent(counts, found.rows)
+                if column.counts is not None:
+                    counts = np.zeros(len(labels), dtype=np.int64)
+                    counts[order[seen]] = column.counts[at[seen]]
+            infrequent = None if counts is None else self._infrequent(counts, found.rows)
             codes = np.arange(len(labels), dtype=np.float64)
             names = labels
             if infrequent is not None:
@@ -227,7 +236,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
             self._lookup.append(lookup)
             self._codes.append(codes if order is None else codes[order])
             self._labels_of_codes.append(names)
-            missing.append(found.rows > int(column.counts.sum()))
+            missing.append(counts is not None and found.rows > int(column.counts.sum()))  # type: ignore[union-attr]
         self._check_codes_unused(any(missing))
 
     def _infrequent(self, counts: np.ndarray, rows: int) -> np.ndarray | None:

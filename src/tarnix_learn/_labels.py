@@ -186,6 +186,8 @@ class Column(NamedTuple):
     labels: np.ndarray | None
     counts: np.ndarray | None
     flag: bool
+    # The labels as an object array of str, where they came as one.
+    objects: np.ndarray | None = None
 
 
 class Tally(NamedTuple):
@@ -195,19 +197,24 @@ class Tally(NamedTuple):
     columns: list[Column]
 
 
-def text_column(labels: np.ndarray, counts: np.ndarray, had_text: bool = True) -> Column:
-    return Column(labels.astype(STRINGS), counts.astype(np.int64), had_text)
+def text_column(labels: np.ndarray, counts: np.ndarray | None, had_text: bool = True) -> Column:
+    return Column(labels.astype(STRINGS), None if counts is None else counts.astype(np.int64),
+                  had_text, labels if labels.dtype == object else None)
 
 
-def tally_codes(codes: np.ndarray, labels: dict[int, np.ndarray], forced: Iterable[int] = ()) -> Tally:
+def tally_codes(codes: np.ndarray, labels: dict[int, np.ndarray], forced: Iterable[int] = (),
+                count: bool = True) -> Tally:
     """The tally of a table from its codes and labels (as `encode` gives
-    them); the columns in `forced` were read as text without holding any."""
+    them); the columns in `forced` were read as text without holding any.
+    Without `count`, labels are not counted."""
     columns = []
     for j in range(codes.shape[1]):
         if j in labels:
             column = codes[:, j]
-            counts = np.bincount(column[~np.isnan(column)].astype(np.intp),
-                                 minlength=len(labels[j]))
+            counts = None
+            if count:
+                counts = np.bincount(column[~np.isnan(column)].astype(np.intp),
+                                     minlength=len(labels[j]))
             columns.append(text_column(labels[j], counts, j not in forced))
         else:
             columns.append(Column(None, None, bool(np.any(~np.isnan(codes[:, j])))))
@@ -254,7 +261,7 @@ def _arrow_tally(strings: Any) -> Column:
     return text_column(labels[order], counts[order])
 
 
-def tally(table: Any, as_text: Iterable[int] = ()) -> Tally:
+def tally(table: Any, as_text: Iterable[int] = (), count: bool = True) -> Tally:
     """Labels and counts of every text column of `table` (a DataFrame with
     positional column names or a 2-D array). The columns in `as_text` are
     text even where every cell is a number (their `flag` then is False).
@@ -273,7 +280,7 @@ def tally(table: Any, as_text: Iterable[int] = ()) -> Tally:
             part = table.iloc[:, rest]
             part.columns = pd.RangeIndex(len(rest))
         text = [i for i, j in enumerate(rest) if j in set(as_text)]
-        found = tally_codes(*encode_with_text(part, text))
+        found = tally_codes(*encode_with_text(part, text), count=count)
         for i, j in enumerate(rest):
             columns[j] = found.columns[i]
     return Tally(rows, columns)  # type: ignore[arg-type]
@@ -286,17 +293,20 @@ def _merge_labels(a: Column, b: Column) -> Column:
     at = np.searchsorted(big_labels, small_labels)
     found = at < len(big_labels)
     found[found] = big_labels[at[found]] == small_labels[found]
-    counts = big_counts.copy()
-    counts[at[found]] += small_counts[found]
     labels = big_labels
+    counts = None
+    if big_counts is not None and small_counts is not None:
+        counts = big_counts.copy()
+        counts[at[found]] += small_counts[found]
     if not found.all():
         labels = np.insert(labels, at[~found], small_labels[~found])
-        counts = np.insert(counts, at[~found], small_counts[~found])
+        if counts is not None:
+            counts = np.insert(counts, at[~found], small_counts[~found])  # type: ignore[index]
     return Column(labels, counts, a.flag or b.flag)
 
 
-def _text(column: Column) -> tuple[np.ndarray, np.ndarray]:
-    assert column.labels is not None and column.counts is not None
+def _text(column: Column) -> tuple[np.ndarray, np.ndarray | None]:
+    assert column.labels is not None
     return column.labels, column.counts
 
 
