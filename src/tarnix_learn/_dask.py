@@ -7,6 +7,7 @@ partition through the fitted encoder, lazily."""
 
 from __future__ import annotations
 
+import copy
 import functools
 from typing import TYPE_CHECKING, Any
 
@@ -75,7 +76,26 @@ def transform(encoder: TextColumnEncoder, ddf: Any) -> Any:
     meta = _check_names(encoder, ddf)
     out = pd.DataFrame({name: pd.Series(dtype=encoder.dtype) for name in meta.columns})
     out.columns = meta.columns
-    return ddf.map_partitions(_transform_partition, encoder, meta=out)
+    return ddf.map_partitions(_transform_partition, _shipped(_slim(encoder)), meta=out)
+
+
+def _shipped(encoder: TextColumnEncoder) -> Any:
+    """The encoder as one task of the graph: each worker gets it once, not
+    once per partition."""
+    from dask.delayed import delayed
+
+    return delayed(encoder, pure=True)
+
+
+def _slim(encoder: TextColumnEncoder) -> TextColumnEncoder:
+    """A copy with only what transforming needs: the sorted labels and
+    their codes (no object arrays, no counts)."""
+    slim = copy.copy(encoder)
+    for name in ("_seen", "infrequent_categories_", "_labels_of_codes"):
+        slim.__dict__.pop(name, None)
+    # transform only asks which columns are text.
+    slim.categories_ = slim._lookup
+    return slim
 
 
 def _transform_partition(part: pd.DataFrame, encoder: TextColumnEncoder) -> pd.DataFrame:
@@ -92,4 +112,9 @@ def inverse_transform(encoder: TextColumnEncoder, ddf: Any) -> Any:
     out = pd.DataFrame({j: pd.Series(dtype=object if names is not None else np.float64)
                         for j, names in enumerate(encoder._labels_of_codes)})
     out.columns = meta.columns
-    return ddf.map_partitions(encoder.inverse_transform, meta=out)
+    return ddf.map_partitions(_inverse_partition, _shipped(encoder), meta=out)
+
+
+def _inverse_partition(part: pd.DataFrame, encoder: TextColumnEncoder) -> pd.DataFrame:
+    out: pd.DataFrame = encoder.inverse_transform(part)
+    return out
