@@ -253,12 +253,13 @@ def _arrow_tally(strings: Any) -> Column:
     if pa.types.is_string_view(strings.type):
         strings = strings.cast(pa.large_string())
     found = pc.value_counts(pc.drop_null(strings))
-    labels = found.field(0).to_numpy(zero_copy_only=False).astype(STRINGS)
-    counts = found.field(1).to_numpy(zero_copy_only=False)
-    keep = ~np.isin(labels, MISSING_TEXT)
-    labels, counts = labels[keep], counts[keep]
-    order = np.argsort(labels)
-    return text_column(labels[order], counts[order])
+    labels, counts = found.field(0), found.field(1)
+    keep = pc.invert(pc.is_in(labels, value_set=pa.array(MISSING_TEXT, type=labels.type)))
+    labels, counts = labels.filter(keep), counts.filter(keep)
+    # Arrow sorts strings by their bytes: tarnix's order.
+    order = pc.array_sort_indices(labels)
+    return text_column(labels.take(order).to_numpy(zero_copy_only=False).astype(STRINGS),
+                       counts.take(order).to_numpy(zero_copy_only=False))
 
 
 def tally(table: Any, as_text: Iterable[int] = (), count: bool = True) -> Tally:
