@@ -1,6 +1,5 @@
 #include "pool/pool.hpp"
 
-#include <climits>
 #include <cstring>
 
 #include <oneapi/tbb/global_control.h>
@@ -23,9 +22,7 @@ std::size_t pool_size() {
 oneapi::tbb::global_control* raised_cap = nullptr;
 
 oneapi::tbb::task_arena* make_arena() {
-    const std::size_t wanted = pool_size();
-    const int threads = wanted > static_cast<std::size_t>(INT_MAX) ? INT_MAX
-                                                                   : static_cast<int>(wanted);
+    const int threads = static_cast<int>(pool_size());  // at most kMostThreads
     // TBB caps its workers at the machine's concurrency unless told otherwise;
     // an explicitly larger pool needs that cap raised for the life of the
     // process.

@@ -188,6 +188,9 @@ TEST(ConfiguredThreadCount, EnvironmentPrecedence) {
         {"3", "5", 3},         {"0", "5", 5},          {"junk", "7", 7},
         {nullptr, "2", 2},     {"6", nullptr, 6},      {nullptr, nullptr, fallback},
         {"0", "-2", fallback}, {"", "", fallback},
+        // more than the pool can have: the most it has
+        {"1024", "5", 1024},   {"1025", "5", 1024},    {"4294967297", nullptr, 1024},
+        {nullptr, "18446744073709551615", 1024},
     };
     for (const auto& [threads, cpus, expected] : cases) {
         ScopedEnv a("RAYON_NUM_THREADS", threads);
@@ -202,30 +205,41 @@ TEST(Pool, ArenaHasWorkerCountSlots) {
               static_cast<int>(tarnix::pool::worker_count()));
 }
 
+// Whether the pool has `wanted` threads, all of them running tasks at once.
+bool all_threads_meet(std::size_t wanted) {
+    std::atomic<std::size_t> arrived{0};
+    std::atomic<bool> gave_up{false};
+    tarnix::pool::for_each_index(wanted, [&](std::size_t) {
+        ++arrived;
+        // A safety net so a broken pool fails instead of hanging.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (arrived.load() < wanted) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                gave_up = true;
+                return;
+            }
+            std::this_thread::yield();
+        }
+    });
+    return !gave_up && tarnix::pool::worker_count() == wanted;
+}
+
 // In a fresh process: a pool larger than the machine still gets all of its
-// threads, so that many tasks can be waiting for each other at once.
+// threads, so that many tasks can be waiting for each other at once; asked for
+// more than it may have, it is made with the most and runs.
 TEST(PoolDeathTest, RunsMoreThreadsThanCoresWhenAsked) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    constexpr int wanted = 6;
-    auto all_threads_meet = [] {
-        setenv("RAYON_NUM_THREADS", std::to_string(wanted).c_str(), 1);
-        std::atomic<int> arrived{0};
-        std::atomic<bool> gave_up{false};
-        tarnix::pool::for_each_index(wanted, [&](std::size_t) {
-            ++arrived;
-            // A safety net so a broken pool fails instead of hanging.
-            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (arrived.load() < wanted) {
-                if (std::chrono::steady_clock::now() > deadline) {
-                    gave_up = true;
-                    return;
-                }
-                std::this_thread::yield();
-            }
-        });
-        std::exit(!gave_up && tarnix::pool::worker_count() == std::size_t{wanted} ? 0 : 1);
-    };
-    EXPECT_EXIT(all_threads_meet(), testing::ExitedWithCode(0), "");
+    const std::tuple<const char*, std::size_t, bool> cases[] = {{"6", 6, true}, {"4294967297", 1024, false}};
+    for (const auto& [asked, threads, meet] : cases) {
+        auto run = [&] {
+            setenv("RAYON_NUM_THREADS", asked, 1);
+            if (meet) std::exit(all_threads_meet(threads) ? 0 : 1);
+            std::atomic<std::size_t> done{0};
+            tarnix::pool::for_each_index(threads, [&](std::size_t) { ++done; });
+            std::exit(done == threads && tarnix::pool::arena().max_concurrency() == static_cast<int>(threads) ? 0 : 1);
+        };
+        EXPECT_EXIT(run(), testing::ExitedWithCode(0), "") << asked;
+    }
 }
 
 std::vector<std::uint32_t> random_values(std::size_t n, unsigned seed) {
