@@ -45,20 +45,22 @@ oneapi::tbb::task_arena& arena() {
     return *instance;
 }
 
-std::size_t worker_count() { return pool_size(); }
+std::size_t worker_count() { return forked::active() ? forked::size() : pool_size(); }
 
 void copy_doubles(double* destination, const double* source, std::size_t n) {
     constexpr std::size_t kBlock = std::size_t{1} << 17;  // 1 MiB of doubles per task
-    if (n <= kBlock || pool_size() == 1) {
+    if (n <= kBlock || worker_count() == 1) {
         if (n > 0) std::memcpy(destination, source, n * sizeof(double));
         return;
     }
+    auto copy = [&](std::size_t begin, std::size_t end) {
+        std::memcpy(destination + begin, source + begin, (end - begin) * sizeof(double));
+    };
+    if (forked::active()) return forked::for_each_block(n, kBlock, copy);
     run([&] {
         oneapi::tbb::parallel_for(
             oneapi::tbb::blocked_range<std::size_t>(0, n, kBlock),
-            [&](const oneapi::tbb::blocked_range<std::size_t>& r) {
-                std::memcpy(destination + r.begin(), source + r.begin(), r.size() * sizeof(double));
-            },
+            [&](const oneapi::tbb::blocked_range<std::size_t>& r) { copy(r.begin(), r.end()); },
             oneapi::tbb::simple_partitioner());
     });
 }
