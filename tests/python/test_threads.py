@@ -183,6 +183,32 @@ def test_daemon_threads_still_calling_at_exit():
     """, runs=3)
 
 
+def test_categorical_written_while_it_is_encoded():
+    # The native stage reads the codes with the interpreter released; each row must be coded by
+    # the category it held when read, never by one read at another time.
+    half = 500_000
+    df = pd.DataFrame({"x": pd.Categorical(["b"] * half + ["a"] * half, categories=["a", "b", "c"])})
+    stop = threading.Event()
+
+    def write_in_place():
+        for k in range(10**9):
+            if stop.is_set():
+                return
+            df.iloc[:half, 0] = "cb"[k % 2]
+
+    writer = threading.Thread(target=write_in_place)
+    writer.start()
+    enc = tarnix.Encoder()
+    try:
+        deadline = time.monotonic() + 2
+        while time.monotonic() < deadline:
+            labels = enc.decode(enc.encode(df))["x"].to_numpy()
+            assert set(labels[:half]) <= {"b", "c"} and set(labels[half:]) == {"a"}
+    finally:
+        stop.set()
+        writer.join()
+
+
 # A process made by fork() while another thread of the parent encodes gets a pool of its own,
 # as large as the parent's (3 threads here: the caller and 2 helpers); nothing hangs.
 FORK_PRELUDE = """
