@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/missing_labels.hpp"
+
 #ifndef ARROW_C_DATA_INTERFACE
 #define ARROW_C_DATA_INTERFACE
 
@@ -104,8 +106,8 @@ struct NullLabels {
     bool seen_text = false;  // a valid string was met already
 
     std::string_view next() noexcept {
-        if (!numeric_nan) return "<NA>";
-        return seen_text ? "nan" : "NaN";
+        if (!numeric_nan) return kNaLabel;
+        return seen_text ? kStrNanLabel : kNanLabel;
     }
 };
 

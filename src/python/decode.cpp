@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "core/fatal.hpp"
+#include "core/missing_labels.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
 #include "python/numpy_api.hpp"
@@ -123,7 +124,7 @@ Result<Ref> decode_array(const Matrix& matrix, const EncodingInfo& record) {
         // without rows: output construction refuses it otherwise).
         if (col < matrix.cols) recorded[col] = &labels;
     }
-    Ref missing = make_str("NaN");
+    Ref missing = make_str(kNanLabel);
     for (std::size_t col = 0; col < matrix.cols; ++col) {
         if (recorded[col] != nullptr) {
             ColumnTexts texts(matrix, col, *recorded[col], missing.get());
