@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -25,22 +24,6 @@ Result<std::string> class_name(PyObject* obj) {
     auto text = str_of(name.get());
     if (!text) return PyErr::fetch();
     return *text;
-}
-
-// Straight to file descriptor 1, past sys.stdout and any buffering.
-void print_line_to_stdout(std::string line) {
-    line.push_back('\n');
-    const char* at = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        ssize_t n = ::write(STDOUT_FILENO, at, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        at += n;
-        left -= static_cast<std::size_t>(n);
-    }
 }
 
 // Calls take(item) for every item of an iterable; the first error, of the
@@ -163,7 +146,7 @@ Result<ConversionResult> pyany_to_vec(PyObject* obj, Reading reading) {
         TRY_ASSIGN(std::vector<std::string> columns, column_names(obj));
         out.kind = OUT::DataFrame{std::move(columns)};
     } else if (name != "ndarray" && name != "memmap") {
-        print_line_to_stdout(name);
+        write_line(STDOUT_FILENO, name);
         return PyErr::lazy(PyExc_TypeError, "Unsupported type: '" + name +
                                                 "'. Supported types are: " +
                                                 std::string(kSupportedTypes));

@@ -180,8 +180,9 @@ Ref block_array(std::size_t count, std::size_t rows, int type, Fill&& fill) {
 
 Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& matrix, PyObject* names,
                                               const EncodingInfo& record) {
-    auto internals = probe(import_module(interned::pandas_api_internals()));
-    auto create = internals ? probe(get_attr(internals->get(), interned::create_dataframe_from_blocks())) : std::nullopt;
+    auto internals = probe(import_module(interned::pandas_api_internals()), "import pandas.api.internals");
+    auto create = internals ? probe(get_attr(internals->get(), interned::create_dataframe_from_blocks()),
+                                       "create_dataframe_from_blocks") : std::nullopt;
     if (!create) return std::optional<Ref>();
     numpy::ensure_api();
     const std::size_t rows = matrix.rows;

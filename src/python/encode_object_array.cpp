@@ -11,6 +11,7 @@
 #include "core/fatal.hpp"
 #include "boundary/interned.hpp"
 #include "boundary/text.hpp"
+#include "python/calls.hpp"
 #include "python/cell_reader.hpp"
 #include "python/frame_columns.hpp"
 #include "python/numpy_api.hpp"
@@ -54,29 +55,17 @@ std::size_t checked_cell_count(Shape shape) {
     return cells;
 }
 
-// The cells of a frame read column by column (see plain_frame_columns).
+// The cells of a frame read column by column (see open_frame_columns).
 // Returns what the cells were read from, which must live until the column
 // stage is done.
 std::vector<Ref> read_frame_columns(std::vector<FrameColumn> columns, Shape shape, TableCells& cells) {
     std::vector<Ref> read;
     for (std::size_t col = 0; col < shape.cols; ++col) {
-        FrameColumn& column = columns[col];
-        switch (column.kind) {
-            case FrameColumn::Kind::Array: read_column(column.source.get(), shape.rows, col, cells); break;
-            case FrameColumn::Kind::Arrow:
-                read_arrow_column(column.source.get(), shape.rows, column.nan_nulls, col, cells);
-                break;
-            case FrameColumn::Kind::Categorical:
-                read_categorical_column(column.source.get(), std::move(column.categories), shape.rows, col, cells);
-                break;
-        }
-        read.push_back(std::move(column.source));
+        read_frame_column(columns[col], shape.rows, col, cells);
+        read.push_back(std::move(columns[col].source));
     }
     return read;
 }
-
-// Frames shorter than this are read through "values", which is cheaper for them.
-constexpr std::size_t kFewestColumnRows = 512;
 
 // A frame's cells are those of its "values". A tall pandas frame gives the
 // same cells column by column without building that 2-D array (fetching a
@@ -87,16 +76,17 @@ constexpr std::size_t kFewestColumnRows = 512;
 std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cells) {
     const bool tall = shape.rows >= kFewestColumnRows;
     std::optional<std::vector<FrameColumn>> columns;
-    if (tall) columns = plain_frame_columns(frame, shape.rows, shape.cols);
+    if (tall) columns = open_frame_columns(frame, shape.rows, shape.cols);
     Ref values;
     if (!columns) {
         values = Ref::steal(PyObject_GetAttr(frame, interned::values()));
         if (!values) {
             PyErr error = pass_on_unless_ordinary(PyErr::fetch());
-            if (!tall) columns = plain_frame_columns(frame, shape.rows, shape.cols);
+            if (!tall) columns = open_frame_columns(frame, shape.rows, shape.cols);
             if (!columns) panic_from("could not read the DataFrame's values", std::move(error));
         }
     }
+    trace_route(columns ? "frame: by columns" : "frame: values");
     if (columns) return read_frame_columns(std::move(*columns), shape, cells);
     read_cells(values.get(), shape.rows, shape.cols, cells);
     std::vector<Ref> read;
@@ -119,12 +109,12 @@ const char* float64_column(PyObject* column, npy_intp& stride) {
 std::optional<Matrix> float_frame_matrix(PyObject* frame, std::shared_ptr<void>& keep_alive) {
     const Shape shape = read_shape(frame);
     if (shape.rows < kFewestColumnRows || shape.cols == 0) return std::nullopt;
-    auto columns = plain_frame_columns(frame, shape.rows, shape.cols);
+    auto columns = open_frame_columns(frame, shape.rows, shape.cols);
     if (!columns) return std::nullopt;
     std::vector<std::pair<const char*, npy_intp>> data(shape.cols);
     for (std::size_t col = 0; col < shape.cols; ++col) {
         const FrameColumn& column = (*columns)[col];
-        if (column.kind != FrameColumn::Kind::Array) return std::nullopt;
+        if (column.kind != StorageKind::NumpyNumber) return std::nullopt;
         data[col].first = float64_column(column.source.get(), data[col].second);
         if (data[col].first == nullptr) return std::nullopt;
     }
