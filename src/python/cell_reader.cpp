@@ -1,7 +1,5 @@
 #include "python/cell_reader.hpp"
 
-#include <bit>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -10,6 +8,7 @@
 #include "core/arrow_strings.hpp"
 #include "boundary/error.hpp"
 #include "core/fatal.hpp"
+#include "core/numbers.hpp"
 #include "boundary/once.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
@@ -102,45 +101,8 @@ PyArrayObject* plain_array(PyObject* source, std::size_t rows, std::size_t cols)
     return array;
 }
 
-template <class T>
-T load(const char* at, bool swapped) {
-    T value;
-    std::memcpy(&value, at, sizeof value);
-    if (swapped) {
-        unsigned char bytes[sizeof value];
-        std::memcpy(bytes, &value, sizeof value);
-        for (std::size_t i = 0; i < sizeof value / 2; ++i) std::swap(bytes[i], bytes[sizeof value - 1 - i]);
-        std::memcpy(&value, bytes, sizeof value);
-    }
-    return value;
-}
-
 // float() of a NumPy scalar of this type, or nothing for types left to the
 // interpreter.
-using NumberLoader = double (*)(const char*, bool);
-
-template <class T>
-double load_as_double(const char* at, bool swapped) {
-    return static_cast<double>(load<T>(at, swapped));
-}
-
-// binary16 -> binary64 is exact; NaN payloads move along as NumPy moves them.
-double load_half(const char* at, bool swapped) {
-    const auto half = load<std::uint16_t>(at, swapped);
-    const std::uint64_t sign = static_cast<std::uint64_t>(half >> 15) << 63;
-    const unsigned exponent = (half >> 10) & 0x1f;
-    const std::uint64_t mantissa = half & 0x3ff;
-    if (exponent == 0x1f) return std::bit_cast<double>(sign | (0x7ffULL << 52) | (mantissa << 42));
-    if (exponent == 0) {
-        const double magnitude = std::ldexp(static_cast<double>(mantissa), -24);
-        return sign ? -magnitude : magnitude;
-    }
-    return std::bit_cast<double>(sign | (static_cast<std::uint64_t>(exponent - 15 + 1023) << 52) |
-                                 (mantissa << 42));
-}
-
-double load_bool(const char* at, bool) { return *at != 0 ? 1.0 : 0.0; }
-
 NumberLoader number_loader(int type_num) {
     switch (type_num) {
         case NPY_BOOL: return load_bool;

@@ -2,10 +2,10 @@
 
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "core/fatal.hpp"
 #include "core/missing_labels.hpp"
+#include "core/numbers.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
 #include "python/numpy_api.hpp"
@@ -13,8 +13,6 @@
 namespace tarnix {
 
 namespace {
-
-constexpr double kLargestBelowTwoTo64 = 18446744073709549568.0;
 
 const CodedLabels& labels_of(const EncodingInfo& record, std::size_t col) {
     const CodedLabels* labels = record.labels_of(col);
@@ -79,12 +77,6 @@ private:
 };
 
 }  // namespace
-
-std::uint64_t code_of(double value) noexcept {
-    if (value < 0) return 0;
-    if (value > kLargestBelowTwoTo64) return std::numeric_limits<std::uint64_t>::max();
-    return static_cast<std::uint64_t>(value);
-}
 
 Status check_record_fits(const EncodingInfo& record, std::size_t cols) {
     for (std::size_t col : record.string_columns) {
