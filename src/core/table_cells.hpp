@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/arrow_strings.hpp"
+#include "core/arrow_arrays.hpp"
 #include "core/label_column.hpp"
 #include "core/label_dictionary.hpp"
 #include "core/label_encode.hpp"
@@ -84,7 +84,7 @@ public:
         target.categories = std::make_unique<CategoryColumn>(std::move(categories));
     }
     // Arrow memory that views point into, kept until the cells are dropped.
-    void keep(ArrowArrayOwned chunk) { kept_.push_back(std::move(chunk)); }
+    void keep(ArrowChunks chunks) { kept_.push_back(std::move(chunks)); }
 
     // The column holds text from now on: the numbers read so far become
     // labels (rendered positionally).
@@ -132,7 +132,7 @@ private:
     std::vector<std::size_t> unsettled_;
     std::vector<std::size_t> with_dictionary_;
     std::string scratch_;
-    std::vector<ArrowArrayOwned> kept_;
+    std::vector<ArrowChunks> kept_;
 };
 
 }  // namespace tarnix

@@ -5,7 +5,6 @@
 #include <limits>
 #include <optional>
 
-#include "core/arrow_strings.hpp"
 #include "boundary/error.hpp"
 #include "core/fatal.hpp"
 #include "core/numbers.hpp"
@@ -267,33 +266,14 @@ void add_missing_numbers(std::size_t rows, std::size_t into, TableCells& cells) 
 
 }  // namespace
 
-void read_arrow_column(PyObject* capsule, std::size_t rows, bool nan_nulls, std::size_t into, TableCells& cells) {
-    auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, "arrow_array_stream"));
-    if (stream == nullptr) panic_from("could not open an Arrow stream", PyErr::fetch());
-    auto stream_error = [&](const char* what) {
-        const char* detail = stream->get_last_error != nullptr ? stream->get_last_error(stream) : nullptr;
-        panic(std::string(what) + ": " + (detail != nullptr ? detail : "no detail"));
-    };
-    ArrowSchemaOwned schema;
-    if (stream->get_schema(stream, schema.get()) != 0) stream_error("could not read an Arrow stream's schema");
-    const auto layout = string_layout(schema->format);
-    if (!layout) panic("an Arrow stream does not hold strings");
-
+void read_arrow_texts(ArrowChunks chunks, bool nan_nulls, std::size_t into, TableCells& cells) {
     cells.trust_row_count();
     NullLabels nulls{nan_nulls};
     std::vector<std::string_view> views;
-    views.reserve(rows);
-    for (;;) {
-        ArrowArrayOwned chunk;
-        if (stream->get_next(stream, chunk.get()) != 0) stream_error("could not read an Arrow stream");
-        if (chunk.empty()) break;
-        if (static_cast<std::uint64_t>(chunk->length) > rows - views.size()) {
-            panic("an Arrow column holds more cells than the frame has rows");
-        }
-        append_string_views(*chunk, *layout, nulls, views);
-        cells.keep(std::move(chunk));
-    }
-    if (views.size() != rows) panic("an Arrow column holds fewer cells than the frame has rows");
+    views.reserve(chunks.length());
+    for (const ArrowChunk& chunk : chunks.chunks()) chunk.append_texts(nulls, views);
+    const std::size_t rows = views.size();
+    cells.keep(std::move(chunks));
     if (nulls.numeric_nan && !nulls.seen_text) return add_missing_numbers(rows, into, cells);
     cells.set_views(into, std::move(views));
 }

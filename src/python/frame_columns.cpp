@@ -5,8 +5,8 @@
 #include <cstring>
 #include <utility>
 
-#include "core/arrow_strings.hpp"
 #include "boundary/text.hpp"
+#include "python/arrow_stream.hpp"
 #include "python/calls.hpp"
 #include "python/cell_reader.hpp"
 #include "python/numpy_api.hpp"
@@ -66,43 +66,18 @@ std::optional<bool> reads_nulls_as_nan(PyObject* dtype) {
     return std::nullopt;
 }
 
-// The column's Arrow stream, if it offers one of strings.
-std::optional<Ref> arrow_stream(PyObject* series) {
-    auto capsule = probe(call_method(series, interned::dunder_arrow_c_stream()), "Series.__arrow_c_stream__");
-    if (!capsule) {
-        // pandas before 3: the array converts itself to a pyarrow chunked array
-        auto array = probe(get_attr(series, interned::array()), "Series.array");
-        auto chunked = array ? probe(call_method(array->get(), interned::dunder_arrow_array()), "array.__arrow_array__")
-                             : std::nullopt;
-        capsule = chunked ? probe(call_method(chunked->get(), interned::dunder_arrow_c_stream()),
-                                  "ChunkedArray.__arrow_c_stream__")
-                          : std::nullopt;
-    }
-    if (!capsule || !PyCapsule_IsValid(capsule->get(), "arrow_array_stream")) return std::nullopt;
-    auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule->get(), "arrow_array_stream"));
-    if (stream == nullptr) {
-        pass_on_unless_ordinary(PyErr::fetch());
-        return std::nullopt;
-    }
-    ArrowSchemaOwned schema;
-    if (stream->release == nullptr || stream->get_schema(stream, schema.get()) != 0 ||
-        !string_layout(schema->format)) {
-        return std::nullopt;
-    }
-    return std::move(*capsule);
-}
-
 bool open_arrow_strings(PyObject* series, PyObject* dtype, std::size_t, FrameColumn& column) {
     auto nan_nulls = reads_nulls_as_nan(dtype);
-    auto stream = nan_nulls ? arrow_stream(series) : std::nullopt;
-    if (!stream) return false;
-    column.source = std::move(*stream);
+    auto stream = nan_nulls ? open_arrow_stream(series) : std::nullopt;
+    if (!stream || !is_text(stream->type)) return false;
+    column.source = std::move(stream->capsule);
+    column.arrow_type = stream->type;
     column.nan_nulls = *nan_nulls;
     return true;
 }
 
 void read_arrow_strings(FrameColumn& column, std::size_t rows, std::size_t into, TableCells& cells) {
-    read_arrow_column(column.source.get(), rows, column.nan_nulls, into, cells);
+    read_arrow_texts(read_arrow_stream(column.source.get(), column.arrow_type, rows), column.nan_nulls, into, cells);
 }
 
 // The UTF-8 text of every category, if all are exact str.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "boundary/ref.hpp"
+#include "core/arrow_arrays.hpp"
 #include "core/table_cells.hpp"
 
 namespace tarnix {
@@ -34,10 +35,12 @@ StorageKind storage_kind(PyObject* dtype);
 // One column, opened for reading by the route of its kind.
 struct FrameColumn {
     StorageKind kind = StorageKind::Other;
-    Ref source;                           // what the reader reads (a 1-D ndarray, an
-                                          // "arrow_array_stream" capsule, a categorical's codes)
-    bool nan_nulls = false;               // ArrowString: nulls read as NaN (else as pandas.NA)
-    std::vector<std::string> categories;  // CategoricalText: UTF-8 text of each category
+    // What the reader reads: a 1-D ndarray, an "arrow_array_stream" capsule,
+    // or a categorical's codes.
+    Ref source;
+    ArrowType arrow_type = ArrowType::String;  // ArrowString: the type of the stream's arrays
+    bool nan_nulls = false;                    // ArrowString: nulls read as NaN (else as pandas.NA)
+    std::vector<std::string> categories;       // CategoricalText: UTF-8 text of each category
 };
 
 // Frames shorter than this are read through "values", which is cheaper for them.
