@@ -78,10 +78,13 @@ public:
         target.is_string = true;
         target.labels = LabelColumn::of_views(std::move(views));
     }
-    void set_categories(std::size_t col, CategoryColumn categories) {
+    // The column keeps the text of the categories; codes.categories is set to it.
+    void set_categories(std::size_t col, LabelList categories, CategoryColumn codes) {
         Column& target = column(col);
         target.is_string = true;
-        target.categories = std::make_unique<CategoryColumn>(std::move(categories));
+        target.category_labels = std::make_unique<LabelList>(std::move(categories));
+        codes.categories = target.category_labels.get();
+        target.categories = std::make_unique<CategoryColumn>(codes);
     }
     // Arrow memory that views point into, kept until the cells are dropped.
     void keep(ArrowChunks chunks) { kept_.push_back(std::move(chunks)); }
@@ -111,6 +114,7 @@ private:
         StridedNumbers strided;
         LabelColumn labels;
         std::unique_ptr<CategoryColumn> categories;
+        std::unique_ptr<LabelList> category_labels;  // the text of `categories`
         std::unique_ptr<LabelDictionary> dictionary;  // while the labels are few; `labels` from then on
     };
 

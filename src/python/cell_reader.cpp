@@ -281,12 +281,12 @@ void read_arrow_texts(ArrowChunks chunks, bool nan_nulls, std::size_t into, Tabl
 void read_categorical_column(PyObject* codes, std::vector<std::string> categories, std::size_t rows,
                              std::size_t into, TableCells& cells) {
     auto* array = reinterpret_cast<PyArrayObject*>(codes);
-    CategoryColumn column{std::move(categories), static_cast<const char*>(PyArray_DATA(array)),
-                          PyArray_STRIDES(array)[0], static_cast<int>(PyArray_ITEMSIZE(array)), rows, 0};
+    CategoryColumn column{nullptr, static_cast<const char*>(PyArray_DATA(array)), PyArray_STRIDES(array)[0],
+                          static_cast<int>(PyArray_ITEMSIZE(array)), rows, 0};
     cells.trust_row_count();
     while (column.first_valid < rows && column.code(column.first_valid) < 0) ++column.first_valid;
     if (column.first_valid == rows) return add_missing_numbers(rows, into, cells);
-    cells.set_categories(into, std::move(column));
+    cells.set_categories(into, LabelList::of(categories), column);
 }
 
 }  // namespace tarnix

@@ -165,7 +165,8 @@ TEST_P(CodeCategories, AsTheirLabelsWouldBeCoded) {
         put(2 * (rows - 1 - row) + 1, 99);
         if (c.codes[row] >= 0 && first_valid == rows) first_valid = row;
     }
-    const tarnix::CategoryColumn column{c.categories, slots.data() + 2 * (rows - 1) * width,
+    const tarnix::LabelList categories = tarnix::LabelList::of(c.categories);
+    const tarnix::CategoryColumn column{&categories, slots.data() + 2 * (rows - 1) * width,
                                         -2 * static_cast<std::ptrdiff_t>(width), c.code_bytes, rows, first_valid};
     if (c.fatal) {
         EXPECT_THROW(tarnix::code_categories(column), tarnix::Panic);
