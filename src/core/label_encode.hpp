@@ -8,8 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/label_column.hpp"
 #include "core/encoding_info.hpp"
+#include "core/label_column.hpp"
+#include "core/memo_table.hpp"
 
 namespace tarnix {
 
@@ -25,8 +26,8 @@ LabelEncoding label_encode(const LabelColumn& labels);
 // label_encode in two steps, so that the records of several columns can be built
 // side by side: first the codes...
 struct LabelCodes {
-    std::vector<std::string_view> distinct;  // the distinct labels, views into the column or storage
-    std::vector<std::string> storage;
+    std::vector<std::string_view> distinct;  // the distinct labels, views into storage or a category list
+    std::vector<LabelList> storage;
     std::vector<double> code_of_distinct;    // code of each (NaN for missing labels)
     std::vector<double> codes;               // code of each row, unless written to `into`
 };
@@ -34,11 +35,11 @@ struct LabelCodes {
 // to `codes`.
 LabelCodes code_labels(const LabelColumn& labels, double* into = nullptr);
 
-// A categorical column: the text of every category and, for every row, the
-// number of its category (a signed integer of code_bytes bytes; -1 for a
-// missing cell).
+// A categorical column: the text of every category (kept elsewhere, for as
+// long as the column) and, for every row, the number of its category (a
+// signed integer of code_bytes bytes; -1 for a missing cell).
 struct CategoryColumn {
-    std::vector<std::string> categories;
+    const LabelList* categories = nullptr;
     const char* codes = nullptr;   // the first row's code
     std::ptrdiff_t stride = 0;     // bytes from one row's code to the next
     int code_bytes = 1;            // 1, 2, 4 or 8
