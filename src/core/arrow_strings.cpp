@@ -1,80 +1,12 @@
 #include "core/arrow_strings.hpp"
 
-#include <cstring>
+#include <string>
 
 #include "core/fatal.hpp"
 
 namespace tarnix {
 
-namespace {
-
-[[noreturn]] void malformed(const char* what) { panic(std::string("an Arrow string array is malformed: ") + what); }
-
-// The validity bitmap, or nullptr when every cell is valid.
-const std::uint8_t* validity_of(const ArrowArray& array) {
-    if (array.null_count == 0) return nullptr;
-    const auto* validity = static_cast<const std::uint8_t*>(array.buffers[0]);
-    if (validity == nullptr && array.null_count > 0) malformed("nulls without a validity bitmap");
-    return validity;
-}
-
-bool is_valid(const std::uint8_t* validity, std::int64_t index) noexcept {
-    return validity == nullptr || ((validity[index >> 3] >> (index & 7)) & 1) != 0;
-}
-
-template <class Offset>
-void append_offset_strings(const ArrowArray& array, NullLabels& nulls, std::vector<std::string_view>& out) {
-    if (array.n_buffers != 3 || array.buffers[1] == nullptr) malformed("offsets missing");
-    const auto* validity = validity_of(array);
-    const auto* offsets = static_cast<const Offset*>(array.buffers[1]) + array.offset;
-    const auto* data = static_cast<const char*>(array.buffers[2]);
-    if (offsets[0] < 0 || (data == nullptr && offsets[array.length] != offsets[0])) malformed("offsets out of range");
-    for (std::int64_t row = 0; row < array.length; ++row) {
-        const Offset begin = offsets[row];
-        const Offset end = offsets[row + 1];
-        if (end < begin) malformed("offsets decrease");
-        if (!is_valid(validity, array.offset + row)) {
-            out.push_back(nulls.next());
-            continue;
-        }
-        nulls.seen_text = true;
-        out.emplace_back(end == begin ? "" : data + begin, static_cast<std::size_t>(end - begin));
-    }
-}
-
-void append_view_strings(const ArrowArray& array, NullLabels& nulls, std::vector<std::string_view>& out) {
-    if (array.n_buffers < 3 || array.buffers[1] == nullptr) malformed("views missing");
-    const std::int64_t data_buffers = array.n_buffers - 3;
-    const auto* sizes = static_cast<const std::int64_t*>(array.buffers[array.n_buffers - 1]);
-    if (data_buffers > 0 && sizes == nullptr) malformed("buffer sizes missing");
-    const auto* validity = validity_of(array);
-    const auto* views = static_cast<const char*>(array.buffers[1]) + array.offset * 16;
-    for (std::int64_t row = 0; row < array.length; ++row) {
-        if (!is_valid(validity, array.offset + row)) {
-            out.push_back(nulls.next());
-            continue;
-        }
-        nulls.seen_text = true;
-        const char* view = views + row * 16;
-        std::int32_t size;
-        std::memcpy(&size, view, 4);
-        if (size < 0) malformed("negative length");
-        if (size <= 12) {
-            out.emplace_back(view + 4, static_cast<std::size_t>(size));
-            continue;
-        }
-        std::int32_t buffer, offset;
-        std::memcpy(&buffer, view + 8, 4);
-        std::memcpy(&offset, view + 12, 4);
-        if (buffer < 0 || buffer >= data_buffers || offset < 0 || offset + std::int64_t{size} > sizes[buffer] ||
-            array.buffers[2 + buffer] == nullptr) {
-            malformed("view out of range");
-        }
-        out.emplace_back(static_cast<const char*>(array.buffers[2 + buffer]) + offset, static_cast<std::size_t>(size));
-    }
-}
-
-}  // namespace
+void malformed_strings(const char* what) { panic(std::string("an Arrow string array is malformed: ") + what); }
 
 std::optional<StringLayout> string_layout(const char* format) noexcept {
     if (format == nullptr) return std::nullopt;
@@ -85,17 +17,43 @@ std::optional<StringLayout> string_layout(const char* format) noexcept {
     return std::nullopt;
 }
 
-void append_string_views(const ArrowArray& array, StringLayout layout, NullLabels& nulls,
-                         std::vector<std::string_view>& out) {
-    if (array.length < 0 || array.offset < 0) malformed("bad length or offset");
+void check_string_array(const ArrowArray& array, StringLayout layout) {
+    if (array.length < 0 || array.offset < 0) malformed_strings("bad length or offset");
     // An empty array may leave out even the buffers it would need.
     if (array.length == 0) return;
-    if (array.buffers == nullptr) malformed("buffers missing");
-    switch (layout) {
-        case StringLayout::Offsets32: return append_offset_strings<std::int32_t>(array, nulls, out);
-        case StringLayout::Offsets64: return append_offset_strings<std::int64_t>(array, nulls, out);
-        case StringLayout::Views: return append_view_strings(array, nulls, out);
+    if (array.buffers == nullptr) malformed_strings("buffers missing");
+    if (array.null_count != 0 && array.buffers[0] == nullptr) malformed_strings("nulls without a validity bitmap");
+    if (layout == StringLayout::Views) {
+        if (array.n_buffers < 3 || array.buffers[1] == nullptr) malformed_strings("views missing");
+        if (array.n_buffers > 3 && array.buffers[array.n_buffers - 1] == nullptr) {
+            malformed_strings("buffer sizes missing");
+        }
+        return;
     }
+    if (array.n_buffers != 3 || array.buffers[1] == nullptr) malformed_strings("offsets missing");
+    auto check = [&](auto first, auto last) {
+        if (first < 0 || (array.buffers[2] == nullptr && last != first)) malformed_strings("offsets out of range");
+    };
+    const auto offset = static_cast<std::size_t>(array.offset);
+    const auto length = static_cast<std::size_t>(array.length);
+    if (layout == StringLayout::Offsets32) {
+        const auto* offsets = static_cast<const std::int32_t*>(array.buffers[1]) + offset;
+        check(offsets[0], offsets[length]);
+    } else {
+        const auto* offsets = static_cast<const std::int64_t*>(array.buffers[1]) + offset;
+        check(offsets[0], offsets[length]);
+    }
+}
+
+void append_string_views(const ArrowArray& array, StringLayout layout, NullLabels& nulls,
+                         std::vector<std::string_view>& out) {
+    check_string_array(array, layout);
+    visit_strings(array, layout, 0, static_cast<std::size_t>(array.length),
+                  [&](std::size_t, const std::string_view* label) {
+                      if (label == nullptr) return out.push_back(nulls.next());
+                      nulls.seen_text = true;
+                      out.push_back(*label);
+                  });
 }
 
 }  // namespace tarnix

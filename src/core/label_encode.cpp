@@ -264,6 +264,10 @@ LabelCodes code_labels_with(const LabelColumn& labels, double* into) {
 
 }  // namespace
 
+std::vector<double> codes_of_labels(const std::vector<std::string_view>& distinct) {
+    return codes_of_distinct<std::uint32_t>(distinct);
+}
+
 LabelCodes code_labels(const LabelColumn& labels, double* into) {
     if (labels.size() <= std::numeric_limits<std::uint32_t>::max()) {
         return code_labels_with<std::uint32_t>(labels, into);

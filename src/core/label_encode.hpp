@@ -54,6 +54,10 @@ struct CategoryColumn {
 // fatal error.
 LabelCodes code_categories(const CategoryColumn& column, double* into = nullptr);
 
+// The code of each distinct label: its rank in byte order among those that
+// are not missing labels; NaN for those.
+std::vector<double> codes_of_labels(const std::vector<std::string_view>& distinct);
+
 // ...then the labels in code order (the column, which `distinct` may view,
 // must still live).
 CodedLabels coded_labels_of(const LabelCodes& coded);

@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 
+#include "core/arrow_numbers.hpp"
 #include "core/arrow_strings.hpp"
 #include "boundary/error.hpp"
 #include "core/fatal.hpp"
@@ -303,9 +304,11 @@ void add_missing_numbers(std::size_t rows, std::size_t into, TableCells& cells) 
     for (std::size_t row = 0; row < rows; ++row) cells.add_number(into, std::numeric_limits<double>::quiet_NaN());
 }
 
-}  // namespace
-
-void read_arrow_column(PyObject* capsule, std::size_t rows, bool nan_nulls, std::size_t into, TableCells& cells) {
+// An Arrow stream of `rows` cells: its schema's format, then take(chunk) for
+// every chunk, in order.
+template <class Take>
+void read_arrow_stream(PyObject* capsule, std::size_t rows, const char* holds,
+                       bool (*accepts)(const char* format), Take&& take) {
     auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, "arrow_array_stream"));
     if (stream == nullptr) panic_from("could not open an Arrow stream", PyErr::fetch());
     auto stream_error = [&](const char* what) {
@@ -314,26 +317,57 @@ void read_arrow_column(PyObject* capsule, std::size_t rows, bool nan_nulls, std:
     };
     ArrowSchemaOwned schema;
     if (stream->get_schema(stream, schema.get()) != 0) stream_error("could not read an Arrow stream's schema");
-    const auto layout = string_layout(schema->format);
-    if (!layout) panic("an Arrow stream does not hold strings");
-
-    cells.trust_row_count();
-    NullLabels nulls{nan_nulls};
-    std::vector<std::string_view> views;
-    views.reserve(rows);
+    if (!accepts(schema->format)) panic(std::string("an Arrow stream does not hold ") + holds);
+    std::size_t seen = 0;
     for (;;) {
         ArrowArrayOwned chunk;
         if (stream->get_next(stream, chunk.get()) != 0) stream_error("could not read an Arrow stream");
         if (chunk.empty()) break;
-        if (static_cast<std::uint64_t>(chunk->length) > rows - views.size()) {
+        if (chunk->length < 0 || static_cast<std::uint64_t>(chunk->length) > rows - seen) {
             panic("an Arrow column holds more cells than the frame has rows");
         }
-        append_string_views(*chunk, *layout, nulls, views);
-        cells.keep(std::move(chunk));
+        seen += static_cast<std::size_t>(chunk->length);
+        take(schema->format, std::move(chunk));
     }
-    if (views.size() != rows) panic("an Arrow column holds fewer cells than the frame has rows");
-    if (nulls.numeric_nan && !nulls.seen_text) return add_missing_numbers(rows, into, cells);
-    cells.set_views(into, std::move(views));
+    if (seen != rows) panic("an Arrow column holds fewer cells than the frame has rows");
+}
+
+}  // namespace
+
+void read_arrow_column(PyObject* capsule, std::size_t rows, bool nan_nulls, std::size_t into, TableCells& cells) {
+    cells.trust_row_count();
+    std::optional<ArrowText> text;
+    read_arrow_stream(
+        capsule, rows, "strings", [](const char* format) { return string_layout(format).has_value(); },
+        [&](const char* format, ArrowArrayOwned chunk) {
+            if (!text) text.emplace(*string_layout(format), nan_nulls);
+            text->append(std::move(chunk));
+        });
+    if (!text || (nan_nulls && !text->has_text())) return add_missing_numbers(rows, into, cells);
+    cells.set_arrow_text(into, std::move(*text));
+}
+
+void read_arrow_number_column(PyObject* capsule, std::size_t rows, std::size_t into, TableCells& cells) {
+    std::optional<ArrowNumbers> numbers;
+    read_arrow_stream(
+        capsule, rows, "numbers", [](const char* format) { return arrow_number_type(format).has_value(); },
+        [&](const char* format, ArrowArrayOwned chunk) {
+            if (!numbers) numbers.emplace(*arrow_number_type(format));
+            numbers->append(std::move(chunk));
+        });
+    if (!numbers) numbers.emplace(ArrowNumberType::Float64);
+    cells.set_arrow_numbers(into, std::move(*numbers));
+}
+
+void read_masked_column(PyObject* values, PyObject* mask, std::size_t into, TableCells& cells) {
+    auto* data = reinterpret_cast<PyArrayObject*>(values);
+    auto* missing = reinterpret_cast<PyArrayObject*>(mask);
+    cells.trust_row_count();
+    cells.set_strided(into, StridedNumbers{static_cast<const char*>(PyArray_DATA(data)), PyArray_STRIDES(data)[0],
+                                           number_loader(PyArray_TYPE(data)),
+                                           static_cast<bool>(PyArray_ISBYTESWAPPED(data)),
+                                           static_cast<const char*>(PyArray_DATA(missing)),
+                                           PyArray_STRIDES(missing)[0]});
 }
 
 void read_categorical_column(PyObject* codes, std::vector<std::string> categories, std::size_t rows,

@@ -30,6 +30,16 @@ void read_column(PyObject* column, std::size_t rows, std::size_t into, TableCell
 // numbers or as pandas.NA, as `nan_nulls` says.
 void read_arrow_column(PyObject* capsule, std::size_t rows, bool nan_nulls, std::size_t into, TableCells& cells);
 
+// A column of pandas' masked numbers from its values and mask (1-D arrays of
+// `rows` readable numbers and of bools, kept alive by the caller until the
+// column stage is done; `rows` each): numbers whatever they hold, NaN where
+// masked.
+void read_masked_column(PyObject* values, PyObject* mask, std::size_t into, TableCells& cells);
+
+// A column of Arrow numbers, from an "arrow_array_stream" capsule of `rows`
+// cells: numbers whatever they hold, NaN for nulls.
+void read_arrow_number_column(PyObject* capsule, std::size_t rows, std::size_t into, TableCells& cells);
+
 // A categorical column from its categories' text and its codes (a 1-D
 // ndarray of signed integers, one per row, kept alive by the caller until the
 // column stage is done); missing cells read as NaN numbers.

@@ -69,13 +69,21 @@ std::vector<Ref> read_frame_columns(std::vector<FrameColumn> columns, Shape shap
             case FrameColumn::Kind::Categorical:
                 read_categorical_column(column.source.get(), std::move(column.categories), shape.rows, col, cells);
                 break;
+            case FrameColumn::Kind::Masked:
+                read_masked_column(column.source.get(), column.mask.get(), col, cells);
+                read.push_back(std::move(column.mask));
+                break;
+            case FrameColumn::Kind::ArrowNumbers:
+                read_arrow_number_column(column.source.get(), shape.rows, col, cells);
+                break;
         }
         read.push_back(std::move(column.source));
     }
     return read;
 }
 
-// Frames shorter than this are read through "values", which is cheaper for them.
+// Frames shorter than this are read through "values", which is cheaper for
+// them, unless it would box numbers of a masked or Arrow-backed column.
 constexpr std::size_t kFewestColumnRows = 512;
 
 // A frame's cells are those of its "values". A tall pandas frame gives the
@@ -85,7 +93,7 @@ constexpr std::size_t kFewestColumnRows = 512;
 // build (Arrow string views). Returns what the cells were read from, which
 // must live until the column stage is done.
 std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cells) {
-    const bool tall = shape.rows >= kFewestColumnRows;
+    const bool tall = shape.rows >= kFewestColumnRows || has_number_extension_column(frame);
     std::optional<std::vector<FrameColumn>> columns;
     if (tall) columns = plain_frame_columns(frame, shape.rows, shape.cols);
     Ref values;

@@ -1,9 +1,11 @@
 #include "python/frame_columns.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string_view>
 
+#include "core/arrow_numbers.hpp"
 #include "core/arrow_strings.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
@@ -31,10 +33,38 @@ std::optional<std::string> text_attr(PyObject* object, PyObject* name) {
     return view ? std::optional<std::string>(*view) : std::nullopt;
 }
 
-bool is_pandas_type(PyObject* dtype, std::string_view name) {
+// The class name of a dtype defined by pandas.
+std::optional<std::string> pandas_type_name(PyObject* dtype) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(dtype));
     auto module = text_attr(type, interned::dunder_module());
-    return text_attr(type, interned::dunder_name()) == name && module && module->starts_with("pandas");
+    if (!module || !module->starts_with("pandas")) return std::nullopt;
+    return text_attr(type, interned::dunder_name());
+}
+
+bool is_pandas_type(PyObject* dtype, std::string_view name) { return pandas_type_name(dtype) == name; }
+
+// pandas' masked dtypes of numbers: Int8..UInt64, Float32, Float64, boolean.
+bool is_masked_number_dtype(PyObject* dtype) {
+    constexpr std::string_view kNames[] = {"Int8Dtype",   "Int16Dtype",   "Int32Dtype",   "Int64Dtype",
+                                           "UInt8Dtype",  "UInt16Dtype",  "UInt32Dtype",  "UInt64Dtype",
+                                           "Float32Dtype", "Float64Dtype", "BooleanDtype"};
+    auto name = pandas_type_name(dtype);
+    return name && std::find(std::begin(kNames), std::end(kNames), *name) != std::end(kNames);
+}
+
+// An ArrowDtype of numbers: integers, float32, float64, booleans.
+bool is_arrow_number_dtype(PyObject* dtype) {
+    if (!is_pandas_type(dtype, "ArrowDtype")) return false;
+    auto arrow_type = probe(get_attr(dtype, interned::pyarrow_dtype()));
+    if (!arrow_type) return false;
+    auto name = str_of(arrow_type->get());
+    if (!name) {
+        pass_on_unless_ordinary(PyErr::fetch());
+        return false;
+    }
+    constexpr std::string_view kNames[] = {"int8",  "int16",  "int32", "int64",  "uint8", "uint16",
+                                           "uint32", "uint64", "float", "double", "bool"};
+    return std::find(std::begin(kNames), std::end(kNames), *name) != std::end(kNames);
 }
 
 bool readable_dtype(PyObject* dtype) {
@@ -72,8 +102,9 @@ std::optional<bool> arrow_string_nulls(PyObject* dtype) {
     return std::nullopt;
 }
 
-// The column's Arrow stream, if it offers one of strings.
-std::optional<Ref> arrow_stream(PyObject* series) {
+// The column's Arrow stream, if it offers one whose format `wanted` accepts.
+template <class Wanted>
+std::optional<Ref> arrow_stream(PyObject* series, Wanted&& wanted) {
     auto capsule = probe(call_method(series, interned::dunder_arrow_c_stream()));
     if (!capsule) {
         // pandas before 3: the array converts itself to a pyarrow chunked array
@@ -88,8 +119,7 @@ std::optional<Ref> arrow_stream(PyObject* series) {
         return std::nullopt;
     }
     ArrowSchemaOwned schema;
-    if (stream->release == nullptr || stream->get_schema(stream, schema.get()) != 0 ||
-        !string_layout(schema->format)) {
+    if (stream->release == nullptr || stream->get_schema(stream, schema.get()) != 0 || !wanted(schema->format)) {
         return std::nullopt;
     }
     return std::move(*capsule);
@@ -128,7 +158,48 @@ std::optional<Ref> category_codes(PyObject* series, std::size_t rows) {
     return std::move(*codes);
 }
 
-std::optional<FrameColumn> frame_column(PyObject* iloc, std::size_t col, std::size_t rows) {
+// A masked array's values and mask: 1-D arrays of `rows` numbers and bools.
+bool read_masked(PyObject* series, std::size_t rows, FrameColumn& column) {
+    auto array = probe(get_attr(series, interned::array()));
+    auto data = array ? probe(get_attr(array->get(), interned::data_())) : std::nullopt;
+    auto mask = data ? probe(get_attr(array->get(), interned::mask_())) : std::nullopt;
+    if (!mask || !readable_column(data->get(), rows) || !readable_column(mask->get(), rows)) return false;
+    if (PyArray_TYPE(reinterpret_cast<PyArrayObject*>(data->get())) == NPY_OBJECT ||
+        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(mask->get())) != NPY_BOOL) {
+        return false;
+    }
+    column.kind = FrameColumn::Kind::Masked;
+    column.source = std::move(*data);
+    column.mask = std::move(*mask);
+    return true;
+}
+
+// Whether the frame's "values" is an array of objects, asked of its first
+// zero rows (the same blocks, no cell boxed).
+bool values_hold_objects(PyObject* frame) {
+    auto iloc = probe(get_attr(frame, interned::iloc()));
+    Ref none = own(PySlice_New(nullptr, own(PyLong_FromLong(0)).get(), nullptr));
+    auto head = iloc ? probe(checked(PyObject_GetItem(iloc->get(), none.get()))) : std::nullopt;
+    auto values = head ? probe(get_attr(head->get(), interned::values())) : std::nullopt;
+    numpy::ensure_api();
+    return values && PyArray_Check(values->get()) &&
+           PyArray_TYPE(reinterpret_cast<PyArrayObject*>(values->get())) == NPY_OBJECT;
+}
+
+// A column of any other dtype: the objects "values" holds for it, which are
+// its astype(object) when "values" holds objects (`objects` tells, asked once).
+template <class Objects>
+bool read_as_objects(PyObject* series, std::size_t rows, Objects&& objects, FrameColumn& column) {
+    if (!objects()) return false;
+    auto array = probe(get_attr(series, interned::array()));
+    auto cells = array ? probe(call_method(array->get(), interned::astype(), {interned::object()})) : std::nullopt;
+    if (!cells || !readable_column(cells->get(), rows)) return false;
+    column.source = std::move(*cells);
+    return true;
+}
+
+template <class Objects>
+std::optional<FrameColumn> frame_column(PyObject* iloc, std::size_t col, std::size_t rows, Objects&& objects) {
     Ref key = own(PyTuple_New(2));
     PyTuple_SET_ITEM(key.get(), 0, own(PySlice_New(nullptr, nullptr, nullptr)).release());
     PyTuple_SET_ITEM(key.get(), 1, own(PyLong_FromSize_t(col)).release());
@@ -144,7 +215,7 @@ std::optional<FrameColumn> frame_column(PyObject* iloc, std::size_t col, std::si
         return column;
     }
     if (auto nan_nulls = arrow_string_nulls(dtype->get())) {
-        auto stream = arrow_stream(series->get());
+        auto stream = arrow_stream(series->get(), [](const char* format) { return string_layout(format); });
         if (!stream) return std::nullopt;
         column.kind = FrameColumn::Kind::Arrow;
         column.source = std::move(*stream);
@@ -160,6 +231,17 @@ std::optional<FrameColumn> frame_column(PyObject* iloc, std::size_t col, std::si
         column.categories = std::move(*texts);
         return column;
     }
+    if (is_masked_number_dtype(dtype->get())) {
+        if (read_masked(series->get(), rows, column)) return column;
+    } else if (is_arrow_number_dtype(dtype->get())) {
+        auto stream = arrow_stream(series->get(), [](const char* format) { return arrow_number_type(format); });
+        if (stream) {
+            column.kind = FrameColumn::Kind::ArrowNumbers;
+            column.source = std::move(*stream);
+            return column;
+        }
+    }
+    if (read_as_objects(series->get(), rows, objects, column)) return column;
     return std::nullopt;
 }
 
@@ -170,12 +252,32 @@ std::optional<std::vector<FrameColumn>> plain_frame_columns(PyObject* frame, std
     auto iloc = probe(get_attr(frame, interned::iloc()));
     if (!iloc) return std::nullopt;
     std::vector<FrameColumn> columns;
+    std::optional<bool> objects;
+    auto values_are_objects = [&] {
+        if (!objects) objects = values_hold_objects(frame);
+        return *objects;
+    };
     for (std::size_t col = 0; col < cols; ++col) {
-        auto column = frame_column(iloc->get(), col, rows);
+        auto column = frame_column(iloc->get(), col, rows, values_are_objects);
         if (!column) return std::nullopt;
         columns.push_back(std::move(*column));
     }
     return columns;
+}
+
+}  // namespace tarnix
+
+namespace tarnix {
+
+bool has_number_extension_column(PyObject* frame) {
+    auto dtypes = probe(get_attr(frame, interned::dtypes()));
+    auto list = dtypes ? probe(call_method(dtypes->get(), interned::tolist())) : std::nullopt;
+    if (!list || !PyList_Check(list->get())) return false;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list->get()); ++i) {
+        PyObject* dtype = PyList_GET_ITEM(list->get(), i);
+        if (is_masked_number_dtype(dtype) || is_arrow_number_dtype(dtype)) return true;
+    }
+    return false;
 }
 
 }  // namespace tarnix

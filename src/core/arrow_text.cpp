@@ -1,0 +1,148 @@
+#include "core/arrow_text.hpp"
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "pool/pool.hpp"
+
+namespace tarnix {
+
+namespace {
+
+constexpr double kMissingCode = std::numeric_limits<double>::quiet_NaN();
+constexpr std::size_t kBlockRows = std::size_t{1} << 16;
+
+// The distinct labels met so far, numbered in order of arrival, in a small
+// open-addressed table that stays in cache.
+class SmallMemo {
+public:
+    static constexpr std::uint32_t kFull = std::numeric_limits<std::uint32_t>::max();
+
+    SmallMemo() : slots_(64) {}
+
+    // The label's number; kFull (nothing added) when it would be label
+    // number `most` + 1.
+    std::uint32_t get_or_insert(std::string_view label, std::size_t most) {
+        const std::uint64_t hash = hash64(label);
+        for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+            Slot& slot = slots_[at];
+            if (slot.id == kFull) {
+                if (labels_.size() == most) return kFull;
+                slot = Slot{hash, static_cast<std::uint32_t>(labels_.size())};
+                labels_.push_back(label);
+                if (labels_.size() * 2 > slots_.size()) grow();
+                return static_cast<std::uint32_t>(labels_.size() - 1);
+            }
+            if (slot.hash == hash && labels_[slot.id] == label) return slot.id;
+        }
+    }
+    const std::vector<std::string_view>& labels() const noexcept { return labels_; }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::uint32_t id = kFull;
+    };
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        for (const Slot& slot : old) {
+            if (slot.id == kFull) continue;
+            std::size_t at = slot.hash & (slots_.size() - 1);
+            while (slots_[at].id != kFull) at = (at + 1) & (slots_.size() - 1);
+            slots_[at] = slot;
+        }
+    }
+    std::vector<Slot> slots_;
+    std::vector<std::string_view> labels_;
+};
+
+}  // namespace
+
+void ArrowText::append(ArrowArrayOwned chunk) {
+    check_string_array(*chunk, layout_);
+    const auto length = static_cast<std::size_t>(chunk->length);
+    if (length == 0) return;
+    std::size_t nulls = static_cast<std::size_t>(chunk->null_count);
+    if (chunk->null_count < 0) {
+        nulls = 0;
+        visit_strings(*chunk, layout_, 0, length, [&](std::size_t, const std::string_view* label) {
+            nulls += label == nullptr;
+        });
+    }
+    has_text_ = has_text_ || nulls < length;
+    chunks_.push_back(Chunk{rows_, std::move(chunk)});
+    rows_ += length;
+}
+
+std::vector<std::string_view> ArrowText::views() const {
+    std::vector<std::string_view> views;
+    views.reserve(rows_);
+    NullLabels nulls{nan_nulls_};
+    visit(0, rows_, [&](std::size_t, const std::string_view* label) {
+        if (label == nullptr) return views.push_back(nulls.next());
+        nulls.seen_text = true;
+        views.push_back(*label);
+    });
+    return views;
+}
+
+std::optional<LabelCodes> code_few_labels(const ArrowText& text, double* into) {
+    const std::size_t rows = text.size();
+    LabelCodes result;
+    if (into == nullptr) {
+        result.codes.resize(rows);
+        into = result.codes.data();
+    }
+    // Each block numbers its labels in a memo of its own and writes every
+    // row's number where its code goes...
+    const std::size_t blocks = (rows + kBlockRows - 1) / kBlockRows;
+    std::vector<SmallMemo> memos(blocks);
+    std::atomic<bool> too_many{false};
+    pool::for_each_index(blocks, [&](std::size_t block) {
+        SmallMemo& memo = memos[block];
+        const std::size_t begin = block * kBlockRows;
+        const std::size_t end = std::min(rows, begin + kBlockRows);
+        bool full = false;
+        text.visit(begin, end, [&](std::size_t row, const std::string_view* label) {
+            if (full) return;
+            if (label == nullptr) {
+                into[row] = kMissingCode;
+                return;
+            }
+            const std::uint32_t id = memo.get_or_insert(*label, kFewLabels);
+            full = id == SmallMemo::kFull;
+            into[row] = static_cast<double>(id);
+        });
+        if (full) too_many.store(true, std::memory_order_relaxed);
+    });
+    if (too_many.load()) return std::nullopt;
+
+    // ...then the blocks' labels are merged and sorted once...
+    SmallMemo all;
+    std::vector<std::vector<std::uint32_t>> global_of(blocks);
+    for (std::size_t block = 0; block < blocks; ++block) {
+        for (std::string_view label : memos[block].labels()) {
+            global_of[block].push_back(all.get_or_insert(label, std::numeric_limits<std::size_t>::max()));
+        }
+    }
+    result.distinct = all.labels();
+    result.code_of_distinct = codes_of_labels(result.distinct);
+
+    // ...and each row's number becomes its code, where it lies.
+    pool::for_each_index(blocks, [&](std::size_t block) {
+        std::vector<double> code_of(global_of[block].size());
+        for (std::size_t id = 0; id < code_of.size(); ++id) code_of[id] = result.code_of_distinct[global_of[block][id]];
+        const std::size_t begin = block * kBlockRows;
+        const std::size_t end = std::min(rows, begin + kBlockRows);
+        for (std::size_t row = begin; row < end; ++row) {
+            const double id = into[row];
+            if (!std::isnan(id)) into[row] = code_of[static_cast<std::size_t>(id)];
+        }
+    });
+    return result;
+}
+
+}  // namespace tarnix
