@@ -61,27 +61,22 @@ private:
 
 }  // namespace
 
-void ArrowText::append(ArrowArrayOwned chunk) {
-    check_string_array(*chunk, layout_);
-    const auto length = static_cast<std::size_t>(chunk->length);
-    if (length == 0) return;
-    std::size_t nulls = static_cast<std::size_t>(chunk->null_count);
-    if (chunk->null_count < 0) {
-        nulls = 0;
-        visit_strings(*chunk, layout_, 0, length, [&](std::size_t, const std::string_view* label) {
-            nulls += label == nullptr;
-        });
+ArrowText::ArrowText(ArrowChunks chunks, bool nan_nulls) : chunks_(std::move(chunks)), nan_nulls_(nan_nulls) {
+    for (const ArrowChunk& chunk : chunks_.chunks()) {
+        for (std::size_t row = 0; row < chunk.length(); ++row) {
+            if (chunk.is_valid(row)) {
+                has_text_ = true;
+                return;
+            }
+        }
     }
-    has_text_ = has_text_ || nulls < length;
-    chunks_.push_back(Chunk{rows_, std::move(chunk)});
-    rows_ += length;
 }
 
 std::vector<std::string_view> ArrowText::views() const {
     std::vector<std::string_view> views;
-    views.reserve(rows_);
+    views.reserve(size());
     NullLabels nulls{nan_nulls_};
-    visit(0, rows_, [&](std::size_t, const std::string_view* label) {
+    visit(0, size(), [&](std::size_t, const std::string_view* label) {
         if (label == nullptr) return views.push_back(nulls.next());
         nulls.seen_text = true;
         views.push_back(*label);

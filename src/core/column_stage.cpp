@@ -24,7 +24,7 @@ void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded
     // Each column's values: an array of doubles, or cells converted as they go.
     std::vector<const double*> sources(cols);
     std::vector<const StridedNumbers*> strided(cols);
-    std::vector<const ArrowNumbers*> arrow(cols);
+    std::vector<const ArrowChunks*> arrow(cols);
     for (std::size_t col = 0; col < cols; ++col) {
         if (cells.is_string(col)) continue;
         if ((arrow[col] = cells.arrow_numbers(col)) != nullptr) continue;
@@ -45,7 +45,7 @@ void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded
                 if (const double* source = sources[col]) {
                     for (std::size_t row = begin; row < end; ++row) out.write(first + row, source[row]);
                 } else if (arrow[col] != nullptr) {
-                    arrow[col]->write(begin, end, out.at(first + begin));
+                    arrow[col]->read_numbers(begin, end, out.at(first + begin));
                 } else {
                     for (std::size_t row = begin; row < end; ++row) out.write(first + row, strided[col]->at(row));
                 }
@@ -56,7 +56,7 @@ void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded
         for (std::size_t row = begin; row < end; ++row) {
             for (std::size_t col = 0; col < cols; ++col) {
                 if (arrow[col] != nullptr) {
-                    arrow[col]->write(row, row + 1, out.at(row * cols + col));
+                    arrow[col]->read_numbers(row, row + 1, out.at(row * cols + col));
                     continue;
                 }
                 out.write(row * cols + col, sources[col] != nullptr ? sources[col][row] : strided[col]->at(row));

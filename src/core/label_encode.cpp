@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/fatal.hpp"
+#include "core/missing_labels.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {
@@ -323,8 +324,8 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
             result.distinct.push_back(label);
         }
     };
-    if (column.first_valid > 0) add_label("NaN");
-    if (missing_later.load()) add_label("nan");
+    if (column.first_valid > 0) add_label(kNanLabel);
+    if (missing_later.load()) add_label(kStrNanLabel);
 
     result.code_of_distinct = codes_of_distinct<std::size_t>(result.distinct);
     if (into == nullptr) {

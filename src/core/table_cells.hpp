@@ -10,8 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/arrow_numbers.hpp"
-#include "core/arrow_strings.hpp"
+#include "core/arrow_arrays.hpp"
 #include "core/arrow_text.hpp"
 #include "core/label_column.hpp"
 #include "core/label_dictionary.hpp"
@@ -94,8 +93,8 @@ public:
         target.arrow_text = std::make_unique<ArrowText>(std::move(text));
     }
     // A whole numeric column in Arrow memory, which never changes.
-    void set_arrow_numbers(std::size_t col, ArrowNumbers numbers) {
-        column(col).arrow_numbers = std::make_unique<ArrowNumbers>(std::move(numbers));
+    void set_arrow_numbers(std::size_t col, ArrowChunks numbers) {
+        column(col).arrow_numbers = std::make_unique<ArrowChunks>(std::move(numbers));
     }
 
     // The column holds text from now on: the numbers read so far become
@@ -107,7 +106,7 @@ public:
     // is set, or arrow_numbers(col) when that is not nullptr.
     const std::vector<double>& numbers(std::size_t col) const { return columns_.at(col).numbers; }
     const StridedNumbers& strided(std::size_t col) const { return columns_.at(col).strided; }
-    const ArrowNumbers* arrow_numbers(std::size_t col) const { return columns_.at(col).arrow_numbers.get(); }
+    const ArrowChunks* arrow_numbers(std::size_t col) const { return columns_.at(col).arrow_numbers.get(); }
     // A text column set by set_arrow_text, else nullptr.
     const ArrowText* arrow_text(std::size_t col) const { return columns_.at(col).arrow_text.get(); }
     const LabelColumn& labels(std::size_t col) const { return columns_.at(col).labels; }
@@ -125,7 +124,7 @@ private:
         bool is_string = false;
         std::vector<double> numbers;
         StridedNumbers strided;
-        std::unique_ptr<ArrowNumbers> arrow_numbers;
+        std::unique_ptr<ArrowChunks> arrow_numbers;
         std::unique_ptr<ArrowText> arrow_text;
         LabelColumn labels;
         std::unique_ptr<CategoryColumn> categories;

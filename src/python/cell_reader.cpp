@@ -1,16 +1,13 @@
 #include "python/cell_reader.hpp"
 
-#include <bit>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <optional>
 
-#include "core/arrow_numbers.hpp"
-#include "core/arrow_strings.hpp"
 #include "boundary/error.hpp"
 #include "core/fatal.hpp"
+#include "core/numbers.hpp"
 #include "boundary/once.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
@@ -103,45 +100,8 @@ PyArrayObject* plain_array(PyObject* source, std::size_t rows, std::size_t cols)
     return array;
 }
 
-template <class T>
-T load(const char* at, bool swapped) {
-    T value;
-    std::memcpy(&value, at, sizeof value);
-    if (swapped) {
-        unsigned char bytes[sizeof value];
-        std::memcpy(bytes, &value, sizeof value);
-        for (std::size_t i = 0; i < sizeof value / 2; ++i) std::swap(bytes[i], bytes[sizeof value - 1 - i]);
-        std::memcpy(&value, bytes, sizeof value);
-    }
-    return value;
-}
-
 // float() of a NumPy scalar of this type, or nothing for types left to the
 // interpreter.
-using NumberLoader = double (*)(const char*, bool);
-
-template <class T>
-double load_as_double(const char* at, bool swapped) {
-    return static_cast<double>(load<T>(at, swapped));
-}
-
-// binary16 -> binary64 is exact; NaN payloads move along as NumPy moves them.
-double load_half(const char* at, bool swapped) {
-    const auto half = load<std::uint16_t>(at, swapped);
-    const std::uint64_t sign = static_cast<std::uint64_t>(half >> 15) << 63;
-    const unsigned exponent = (half >> 10) & 0x1f;
-    const std::uint64_t mantissa = half & 0x3ff;
-    if (exponent == 0x1f) return std::bit_cast<double>(sign | (0x7ffULL << 52) | (mantissa << 42));
-    if (exponent == 0) {
-        const double magnitude = std::ldexp(static_cast<double>(mantissa), -24);
-        return sign ? -magnitude : magnitude;
-    }
-    return std::bit_cast<double>(sign | (static_cast<std::uint64_t>(exponent - 15 + 1023) << 52) |
-                                 (mantissa << 42));
-}
-
-double load_bool(const char* at, bool) { return *at != 0 ? 1.0 : 0.0; }
-
 NumberLoader number_loader(int type_num) {
     switch (type_num) {
         case NPY_BOOL: return load_bool;
@@ -304,59 +264,18 @@ void add_missing_numbers(std::size_t rows, std::size_t into, TableCells& cells) 
     for (std::size_t row = 0; row < rows; ++row) cells.add_number(into, std::numeric_limits<double>::quiet_NaN());
 }
 
-// An Arrow stream of `rows` cells: its schema's format, then take(chunk) for
-// every chunk, in order.
-template <class Take>
-void read_arrow_stream(PyObject* capsule, std::size_t rows, const char* holds,
-                       bool (*accepts)(const char* format), Take&& take) {
-    auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, "arrow_array_stream"));
-    if (stream == nullptr) panic_from("could not open an Arrow stream", PyErr::fetch());
-    auto stream_error = [&](const char* what) {
-        const char* detail = stream->get_last_error != nullptr ? stream->get_last_error(stream) : nullptr;
-        panic(std::string(what) + ": " + (detail != nullptr ? detail : "no detail"));
-    };
-    ArrowSchemaOwned schema;
-    if (stream->get_schema(stream, schema.get()) != 0) stream_error("could not read an Arrow stream's schema");
-    if (!accepts(schema->format)) panic(std::string("an Arrow stream does not hold ") + holds);
-    std::size_t seen = 0;
-    for (;;) {
-        ArrowArrayOwned chunk;
-        if (stream->get_next(stream, chunk.get()) != 0) stream_error("could not read an Arrow stream");
-        if (chunk.empty()) break;
-        if (chunk->length < 0 || static_cast<std::uint64_t>(chunk->length) > rows - seen) {
-            panic("an Arrow column holds more cells than the frame has rows");
-        }
-        seen += static_cast<std::size_t>(chunk->length);
-        take(schema->format, std::move(chunk));
-    }
-    if (seen != rows) panic("an Arrow column holds fewer cells than the frame has rows");
-}
-
 }  // namespace
 
-void read_arrow_column(PyObject* capsule, std::size_t rows, bool nan_nulls, std::size_t into, TableCells& cells) {
+void read_arrow_texts(ArrowChunks chunks, bool nan_nulls, std::size_t into, TableCells& cells) {
     cells.trust_row_count();
-    std::optional<ArrowText> text;
-    read_arrow_stream(
-        capsule, rows, "strings", [](const char* format) { return string_layout(format).has_value(); },
-        [&](const char* format, ArrowArrayOwned chunk) {
-            if (!text) text.emplace(*string_layout(format), nan_nulls);
-            text->append(std::move(chunk));
-        });
-    if (!text || (nan_nulls && !text->has_text())) return add_missing_numbers(rows, into, cells);
-    cells.set_arrow_text(into, std::move(*text));
+    ArrowText text(std::move(chunks), nan_nulls);
+    if (nan_nulls && !text.has_text()) return add_missing_numbers(text.size(), into, cells);
+    cells.set_arrow_text(into, std::move(text));
 }
 
-void read_arrow_number_column(PyObject* capsule, std::size_t rows, std::size_t into, TableCells& cells) {
-    std::optional<ArrowNumbers> numbers;
-    read_arrow_stream(
-        capsule, rows, "numbers", [](const char* format) { return arrow_number_type(format).has_value(); },
-        [&](const char* format, ArrowArrayOwned chunk) {
-            if (!numbers) numbers.emplace(*arrow_number_type(format));
-            numbers->append(std::move(chunk));
-        });
-    if (!numbers) numbers.emplace(ArrowNumberType::Float64);
-    cells.set_arrow_numbers(into, std::move(*numbers));
+void read_arrow_numbers(ArrowChunks chunks, std::size_t into, TableCells& cells) {
+    cells.trust_row_count();
+    cells.set_arrow_numbers(into, std::move(chunks));
 }
 
 void read_masked_column(PyObject* values, PyObject* mask, std::size_t into, TableCells& cells) {
