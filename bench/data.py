@@ -105,8 +105,8 @@ def csv_frame(rows, seed=4, text="arrow", backend=None):
     columns["age"] = rng.integers(18, 90, rows)
     columns["bmi"] = np.round(rng.normal(27, 5, rows), 1)
     columns["charges"] = np.round(rng.lognormal(9, 1, rows), 2)
-    want = CSV_TEXT_STORAGES[text]
-    dtype = None if text == "arrow" else {name: want for name in CSV_TEXT}
+    want = CSV_TEXT_STORAGES.get(text)
+    dtype = None if text in ("arrow", None) else {name: want for name in CSV_TEXT}
     with tempfile.TemporaryDirectory() as directory:
         path = os.path.join(directory, "table.csv")
         pd.DataFrame({name: columns[name] for name in CSV_COLUMNS}).to_csv(path, index=False)
