@@ -1,8 +1,10 @@
 #include "core/arrow_text.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "pool/pool.hpp"
@@ -14,8 +16,26 @@ namespace {
 constexpr double kMissingCode = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t kBlockRows = std::size_t{1} << 16;
 
+// A label of up to 8 bytes as a number that, with its length, tells it from
+// every other such label: its first and last four bytes (overlapping when it
+// is shorter), or three of its bytes when it has fewer than four.
+std::uint64_t short_key(std::string_view label) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(label.data());
+    const std::size_t n = label.size();
+    if (n >= 4) {
+        std::uint32_t first, last;
+        std::memcpy(&first, p, 4);
+        std::memcpy(&last, p + n - 4, 4);
+        return (std::uint64_t{first} << 32) | last;
+    }
+    if (n == 0) return 0;
+    return p[0] | (std::uint64_t{p[n >> 1]} << 8) | (std::uint64_t{p[n - 1]} << 16);
+}
+
 // The distinct labels met so far, numbered in order of arrival, in a small
-// open-addressed table that stays in cache.
+// open-addressed table that stays in cache. A label of up to 8 bytes is
+// looked up by its short key and length alone, a longer one by its hash and
+// then its bytes.
 class SmallMemo {
 public:
     static constexpr std::uint32_t kFull = std::numeric_limits<std::uint32_t>::max();
@@ -25,36 +45,45 @@ public:
     // The label's number; kFull (nothing added) when it would be label
     // number `most` + 1.
     std::uint32_t get_or_insert(std::string_view label, std::size_t most) {
-        const std::uint64_t hash = hash64(label);
-        for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+        const bool is_short = label.size() <= 8;
+        const std::uint64_t key = is_short ? short_key(label) : hash64(label);
+        const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(label.size(), kFull - 1));
+        // A multiply-shift of the key, mixed with the length, picks the slot.
+        const std::uint64_t mixed = (key ^ (std::uint64_t{size} << 56) ^ kSeedMix) * 0x9E3779B97F4A7C15ULL;
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = (mixed >> 32) & mask;; at = (at + 1) & mask) {
             Slot& slot = slots_[at];
             if (slot.id == kFull) {
                 if (labels_.size() == most) return kFull;
-                slot = Slot{hash, static_cast<std::uint32_t>(labels_.size())};
+                slot = Slot{key, mixed, size, static_cast<std::uint32_t>(labels_.size())};
                 labels_.push_back(label);
                 if (labels_.size() * 2 > slots_.size()) grow();
                 return static_cast<std::uint32_t>(labels_.size() - 1);
             }
-            if (slot.hash == hash && labels_[slot.id] == label) return slot.id;
+            if (slot.key == key && slot.size == size && (is_short || labels_[slot.id] == label)) return slot.id;
         }
     }
     const std::vector<std::string_view>& labels() const noexcept { return labels_; }
 
 private:
     struct Slot {
-        std::uint64_t hash = 0;
+        std::uint64_t key = 0;
+        std::uint64_t mixed = 0;
+        std::uint32_t size = 0;
         std::uint32_t id = kFull;
     };
     void grow() {
         std::vector<Slot> old(slots_.size() * 2);
         old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
         for (const Slot& slot : old) {
             if (slot.id == kFull) continue;
-            std::size_t at = slot.hash & (slots_.size() - 1);
-            while (slots_[at].id != kFull) at = (at + 1) & (slots_.size() - 1);
+            std::size_t at = (slot.mixed >> 32) & mask;
+            while (slots_[at].id != kFull) at = (at + 1) & mask;
             slots_[at] = slot;
         }
     }
+    const std::uint64_t kSeedMix = hash_seed();
     std::vector<Slot> slots_;
     std::vector<std::string_view> labels_;
 };
