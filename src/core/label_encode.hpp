@@ -43,6 +43,7 @@ struct CategoryColumn {
     int code_bytes = 1;            // 1, 2, 4 or 8
     std::size_t rows = 0;
     std::size_t first_valid = 0;   // the first row with a category
+    bool all_used = false;         // every category is some row's (no missing cells either)
 
     std::int64_t code(std::size_t row) const noexcept;
 };
@@ -50,8 +51,9 @@ struct CategoryColumn {
 // The codes of a categorical column, as code_labels would give them for its
 // cells read one by one (the categories' text, "NaN" for missing cells before
 // the first valid one and "nan" after it): only the categories that occur get
-// codes, in byte order of their text. A code outside the categories is a
-// fatal error.
+// codes, in byte order of their text. Each row's code is read once (the
+// codes may change meanwhile: a row gets the category of the code it was
+// read with). A code outside the categories is a fatal error.
 LabelCodes code_categories(const CategoryColumn& column, double* into = nullptr);
 
 // The code of each distinct label: its rank in byte order among those that
