@@ -9,9 +9,11 @@
 
 namespace tarnix {
 
+void malformed_arrow(const char* what) { panic(std::string("an Arrow array is malformed: ") + what); }
+
 namespace {
 
-[[noreturn]] void malformed(const char* what) { panic(std::string("an Arrow array is malformed: ") + what); }
+[[noreturn]] void malformed(const char* what) { malformed_arrow(what); }
 
 // The byte width of a fixed-width number type's values (0 for Bool: bits).
 std::size_t value_width(ArrowType type) noexcept {
@@ -132,57 +134,12 @@ void ArrowChunk::read_numbers(std::size_t begin, std::size_t end, double* out) c
     }
 }
 
-template <class Offset>
-void ArrowChunk::append_offset_texts(NullLabels& nulls, std::vector<std::string_view>& out) const {
-    const auto* offsets = static_cast<const Offset*>(values_) + offset_;
-    for (std::int64_t row = 0; row < length_; ++row) {
-        const Offset begin = offsets[row];
-        const Offset end = offsets[row + 1];
-        if (end < begin) malformed("offsets decrease");
-        if (!is_valid(static_cast<std::size_t>(row))) {
-            out.push_back(nulls.next());
-            continue;
-        }
-        nulls.seen_text = true;
-        out.emplace_back(end == begin ? "" : data_ + begin, static_cast<std::size_t>(end - begin));
-    }
-}
-
-void ArrowChunk::append_view_texts(NullLabels& nulls, std::vector<std::string_view>& out) const {
-    const auto* views = static_cast<const char*>(values_) + offset_ * 16;
-    for (std::int64_t row = 0; row < length_; ++row) {
-        if (!is_valid(static_cast<std::size_t>(row))) {
-            out.push_back(nulls.next());
-            continue;
-        }
-        nulls.seen_text = true;
-        const char* view = views + row * 16;
-        std::int32_t size;
-        std::memcpy(&size, view, 4);
-        if (size < 0) malformed("negative length");
-        if (size <= 12) {
-            out.emplace_back(view + 4, static_cast<std::size_t>(size));
-            continue;
-        }
-        std::int32_t buffer, offset;
-        std::memcpy(&buffer, view + 8, 4);
-        std::memcpy(&offset, view + 12, 4);
-        if (buffer < 0 || buffer >= n_variadic_ || offset < 0 || offset + std::int64_t{size} > variadic_sizes_[buffer] ||
-            variadic_[buffer] == nullptr) {
-            malformed("view out of range");
-        }
-        out.emplace_back(static_cast<const char*>(variadic_[buffer]) + offset, static_cast<std::size_t>(size));
-    }
-}
-
 void ArrowChunk::append_texts(NullLabels& nulls, std::vector<std::string_view>& out) const {
-    if (length_ == 0) return;
-    switch (type_) {
-        case ArrowType::String: return append_offset_texts<std::int32_t>(nulls, out);
-        case ArrowType::LargeString: return append_offset_texts<std::int64_t>(nulls, out);
-        case ArrowType::StringView: return append_view_texts(nulls, out);
-        default: panic("text read from an Arrow array of numbers");
-    }
+    visit_texts(0, length(), [&](std::size_t, const std::string_view* label) {
+        if (label == nullptr) return out.push_back(nulls.next());
+        nulls.seen_text = true;
+        out.push_back(*label);
+    });
 }
 
 }  // namespace tarnix

@@ -4,8 +4,10 @@
 // before a cell of it is read, without copying its buffers.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -155,10 +157,17 @@ public:
     // null cells labelled by `nulls`. A malformed cell is a fatal error.
     void append_texts(NullLabels& nulls, std::vector<std::string_view>& out) const;
 
+    // Text types: f(row, label) for every cell in [begin, end), label viewing
+    // the cell's text or nullptr for a null cell. A malformed cell is a fatal
+    // error.
+    template <class F>
+    void visit_texts(std::size_t begin, std::size_t end, F&& f) const;
+
 private:
-    template <class Offset>
-    void append_offset_texts(NullLabels& nulls, std::vector<std::string_view>& out) const;
-    void append_view_texts(NullLabels& nulls, std::vector<std::string_view>& out) const;
+    template <class Offset, class F>
+    void visit_offset_texts(std::size_t begin, std::size_t end, F& f) const;
+    template <class F>
+    void visit_view_texts(std::size_t begin, std::size_t end, F& f) const;
 
     ArrowType type_;
     std::int64_t length_;
@@ -180,8 +189,24 @@ public:
     // Takes the next array; a malformed one is a fatal error.
     void add(ArrowArrayOwned array) {
         chunks_.emplace_back(*array, type_);
+        starts_.push_back(length_);
         length_ += chunks_.back().length();
         arrays_.push_back(std::move(array));
+    }
+
+    // The column's cells [begin, end), across its chunks: as ArrowChunk's
+    // read_numbers and visit_texts (rows counted from the column's first).
+    void read_numbers(std::size_t begin, std::size_t end, double* out) const noexcept {
+        for_each_part(begin, end, [&](const ArrowChunk& chunk, std::size_t, std::size_t from, std::size_t to) {
+            chunk.read_numbers(from, to, out);
+            out += to - from;
+        });
+    }
+    template <class F>
+    void visit_texts(std::size_t begin, std::size_t end, F&& f) const {
+        for_each_part(begin, end, [&](const ArrowChunk& chunk, std::size_t start, std::size_t from, std::size_t to) {
+            chunk.visit_texts(from, to, [&](std::size_t row, const std::string_view* label) { f(start + row, label); });
+        });
     }
 
     ArrowType type() const noexcept { return type_; }
@@ -189,10 +214,81 @@ public:
     std::size_t length() const noexcept { return length_; }  // cells in all chunks
 
 private:
+    // part(chunk, its first row, from, to) for the part [from, to) of each
+    // chunk that [begin, end) covers, in order.
+    template <class Part>
+    void for_each_part(std::size_t begin, std::size_t end, Part&& part) const {
+        std::size_t k = static_cast<std::size_t>(std::upper_bound(starts_.begin(), starts_.end(), begin) - starts_.begin());
+        for (k = k == 0 ? 0 : k - 1; begin < end && k < chunks_.size(); ++k) {
+            const std::size_t to = std::min(chunks_[k].length(), end - starts_[k]);
+            if (begin - starts_[k] < to) part(chunks_[k], starts_[k], begin - starts_[k], to);
+            begin = starts_[k] + to;
+        }
+    }
+
     ArrowType type_;
     std::size_t length_ = 0;
     std::vector<ArrowChunk> chunks_;
+    std::vector<std::size_t> starts_;  // the first row of each chunk
     std::vector<ArrowArrayOwned> arrays_;
 };
+
+[[noreturn]] void malformed_arrow(const char* what);
+
+template <class Offset, class F>
+void ArrowChunk::visit_offset_texts(std::size_t begin, std::size_t end, F& f) const {
+    const auto* offsets = static_cast<const Offset*>(values_) + offset_;
+    for (std::size_t row = begin; row < end; ++row) {
+        const Offset first = offsets[row];
+        const Offset last = offsets[row + 1];
+        if (last < first) malformed_arrow("offsets decrease");
+        if (!is_valid(row)) {
+            f(row, static_cast<const std::string_view*>(nullptr));
+            continue;
+        }
+        const std::string_view label(last == first ? "" : data_ + first, static_cast<std::size_t>(last - first));
+        f(row, &label);
+    }
+}
+
+template <class F>
+void ArrowChunk::visit_view_texts(std::size_t begin, std::size_t end, F& f) const {
+    const auto* views = static_cast<const char*>(values_) + offset_ * 16;
+    for (std::size_t row = begin; row < end; ++row) {
+        if (!is_valid(row)) {
+            f(row, static_cast<const std::string_view*>(nullptr));
+            continue;
+        }
+        const char* view = views + row * 16;
+        std::int32_t size;
+        std::memcpy(&size, view, 4);
+        if (size < 0) malformed_arrow("negative length");
+        if (size <= 12) {
+            const std::string_view label(view + 4, static_cast<std::size_t>(size));
+            f(row, &label);
+            continue;
+        }
+        std::int32_t buffer, offset;
+        std::memcpy(&buffer, view + 8, 4);
+        std::memcpy(&offset, view + 12, 4);
+        if (buffer < 0 || buffer >= n_variadic_ || offset < 0 || offset + std::int64_t{size} > variadic_sizes_[buffer] ||
+            variadic_[buffer] == nullptr) {
+            malformed_arrow("view out of range");
+        }
+        const std::string_view label(static_cast<const char*>(variadic_[buffer]) + offset, static_cast<std::size_t>(size));
+        f(row, &label);
+    }
+}
+
+template <class F>
+void ArrowChunk::visit_texts(std::size_t begin, std::size_t end, F&& f) const {
+    if (begin >= end) return;
+    switch (type_) {
+        case ArrowType::String: return visit_offset_texts<std::int32_t>(begin, end, f);
+        case ArrowType::LargeString: return visit_offset_texts<std::int64_t>(begin, end, f);
+        case ArrowType::StringView: return visit_view_texts(begin, end, f);
+        default: malformed_arrow("text read from an array of numbers");
+    }
+}
 
 }  // namespace tarnix

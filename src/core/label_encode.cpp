@@ -219,6 +219,10 @@ LabelCodes code_labels_with(const LabelColumn& labels, double* into) {
 
 }  // namespace
 
+std::vector<double> codes_of_labels(const std::vector<std::string_view>& distinct) {
+    return codes_of_distinct<std::uint32_t>(distinct);
+}
+
 LabelCodes code_labels(const LabelColumn& labels, double* into) {
     if (labels.size() <= std::numeric_limits<std::uint32_t>::max()) {
         return code_labels_with<std::uint32_t>(labels, into);
@@ -243,10 +247,9 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
         result.codes.resize(column.rows);
         into = result.codes.data();
     }
-    // Each row's code is read once, into `into` as a number (NaN when missing);
-    // the rows are coded from there. Which categories occur, and whether a cell
-    // after the first valid one is missing.
-    std::vector<unsigned char> used(count, 0);
+    // Each row's code is read once: its category's number goes where its
+    // code will be, and the categories in use are marked...
+    std::vector<unsigned char> used(count, column.all_used ? 1 : 0);
     std::atomic<bool> missing_later{false};
     std::atomic<bool> out_of_range{false};
     const std::size_t first = std::min(column.first_valid, column.rows);
@@ -256,15 +259,17 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
         for (std::size_t row = first + begin; row < first + end; ++row) {
             const std::int64_t code = row == first && column.first_code ? *column.first_code : column.code(row);
             if (code >= 0 && static_cast<std::uint64_t>(code) < count) {
-                std::atomic_ref<unsigned char>(used[static_cast<std::size_t>(code)]).store(1, std::memory_order_relaxed);
                 into[row] = static_cast<double>(code);
-                continue;
-            }
-            into[row] = kMissingCode;
-            if (code == -1) {
-                missing = missing || row > column.first_valid;
+                if (!column.all_used) {
+                    std::atomic_ref<unsigned char>(used[static_cast<std::size_t>(code)]).store(1, std::memory_order_relaxed);
+                }
             } else {
-                bad = true;
+                into[row] = kMissingCode;
+                if (code == -1) {
+                    missing = missing || row > column.first_valid;
+                } else {
+                    bad = true;
+                }
             }
         }
         if (missing) missing_later.store(true, std::memory_order_relaxed);
@@ -272,6 +277,7 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
     });
     if (out_of_range.load()) panic("a categorical column holds a code outside its categories");
 
+    // ...then only those get codes, in byte order...
     std::vector<std::size_t> id_of_category(count, 0);
     for (std::size_t category = 0; category < count; ++category) {
         if (!used[category]) continue;
@@ -288,14 +294,17 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
     };
     if (column.first_valid > 0) add_label(kNanLabel);
     if (missing_later.load()) add_label(kStrNanLabel);
-
     result.code_of_distinct = codes_of_distinct<std::size_t>(result.distinct);
+
+    // ...and each row's number becomes its code, where it lies.
+    std::vector<double> code_of_category(count, kMissingCode);
+    for (std::size_t category = 0; category < count; ++category) {
+        if (used[category]) code_of_category[category] = result.code_of_distinct[id_of_category[category]];
+    }
     pool::for_each_block(column.rows, [&](std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row) {
-            const double category = into[row];
-            if (!std::isnan(category)) {
-                into[row] = result.code_of_distinct[id_of_category[static_cast<std::size_t>(category)]];
-            }
+            const double number = into[row];
+            if (!std::isnan(number)) into[row] = code_of_category[static_cast<std::size_t>(number)];
         }
     });
     return result;

@@ -48,6 +48,7 @@ struct CategoryColumn {
     // The code of row first_valid when it was read to find that row: the rows
     // up to it are not read again (their owner may change them meanwhile).
     std::optional<std::int64_t> first_code;
+    bool all_used = false;         // every category is some row's (no missing cells either)
 
     std::int64_t code(std::size_t row) const noexcept;
 };
@@ -59,6 +60,10 @@ struct CategoryColumn {
 // fatal error. Each row's code is read once, so a row is coded by the category
 // it held when read, even if its owner changes the codes meanwhile.
 LabelCodes code_categories(const CategoryColumn& column, double* into = nullptr);
+
+// The code of each distinct label: its rank in byte order among those that
+// are not missing labels; NaN for those.
+std::vector<double> codes_of_labels(const std::vector<std::string_view>& distinct);
 
 // ...then the labels in code order (the column, which `distinct` may view,
 // must still live).

@@ -268,14 +268,25 @@ void add_missing_numbers(std::size_t rows, std::size_t into, TableCells& cells) 
 
 void read_arrow_texts(ArrowChunks chunks, bool nan_nulls, std::size_t into, TableCells& cells) {
     cells.trust_row_count();
-    NullLabels nulls{nan_nulls};
-    std::vector<std::string_view> views;
-    views.reserve(chunks.length());
-    for (const ArrowChunk& chunk : chunks.chunks()) chunk.append_texts(nulls, views);
-    const std::size_t rows = views.size();
-    cells.keep(std::move(chunks));
-    if (nulls.numeric_nan && !nulls.seen_text) return add_missing_numbers(rows, into, cells);
-    cells.set_views(into, std::move(views));
+    ArrowText text(std::move(chunks), nan_nulls);
+    if (nan_nulls && !text.has_text()) return add_missing_numbers(text.size(), into, cells);
+    cells.set_arrow_text(into, std::move(text));
+}
+
+void read_arrow_numbers(ArrowChunks chunks, std::size_t into, TableCells& cells) {
+    cells.trust_row_count();
+    cells.set_arrow_numbers(into, std::move(chunks));
+}
+
+void read_masked_column(PyObject* values, PyObject* mask, std::size_t into, TableCells& cells) {
+    auto* data = reinterpret_cast<PyArrayObject*>(values);
+    auto* missing = reinterpret_cast<PyArrayObject*>(mask);
+    cells.trust_row_count();
+    cells.set_strided(into, StridedNumbers{static_cast<const char*>(PyArray_DATA(data)), PyArray_STRIDES(data)[0],
+                                           number_loader(PyArray_TYPE(data)),
+                                           static_cast<bool>(PyArray_ISBYTESWAPPED(data)),
+                                           static_cast<const char*>(PyArray_DATA(missing)),
+                                           PyArray_STRIDES(missing)[0]});
 }
 
 void read_categorical_column(PyObject* codes, std::vector<std::string> categories, std::size_t rows,

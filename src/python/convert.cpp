@@ -244,6 +244,7 @@ Result<ConversionResult> pyany_to_vec(PyObject* obj, Reading reading) {
         }
     }
     EncodedTable table = encode_object_array(obj, out);
+    if (table.matrix.rows * table.matrix.cols >= kTrimAfterCells) give_back_freed_memory();
     return ConversionResult{std::move(out), std::move(table.matrix), std::move(table.info), {}};
 }
 

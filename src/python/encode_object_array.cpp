@@ -63,6 +63,7 @@ std::vector<Ref> read_frame_columns(std::vector<FrameColumn> columns, Shape shap
     for (std::size_t col = 0; col < shape.cols; ++col) {
         read_frame_column(columns[col], shape.rows, col, cells);
         read.push_back(std::move(columns[col].source));
+        if (columns[col].mask) read.push_back(std::move(columns[col].mask));
     }
     return read;
 }
@@ -74,7 +75,7 @@ std::vector<Ref> read_frame_columns(std::vector<FrameColumn> columns, Shape shap
 // build (Arrow string views). Returns what the cells were read from, which
 // must live until the column stage is done.
 std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cells) {
-    const bool tall = shape.rows >= kFewestColumnRows;
+    const bool tall = shape.rows >= kFewestColumnRows || has_number_extension_column(frame);
     std::optional<std::vector<FrameColumn>> columns;
     if (tall) columns = open_frame_columns(frame, shape.rows, shape.cols);
     Ref values;

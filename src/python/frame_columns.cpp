@@ -1,5 +1,6 @@
 #include "python/frame_columns.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -127,6 +128,60 @@ void read_categorical(FrameColumn& column, std::size_t rows, std::size_t into, T
     read_categorical_column(column.source.get(), std::move(column.categories), rows, into, cells);
 }
 
+// pandas' masked numbers: the array's values and mask, 1-D arrays of `rows`
+// numbers and bools.
+bool open_masked(PyObject* series, PyObject*, std::size_t rows, FrameColumn& column) {
+    auto array = probe(get_attr(series, interned::array()), "Series.array");
+    auto data = array ? probe(get_attr(array->get(), interned::data_()), "array._data") : std::nullopt;
+    auto mask = data ? probe(get_attr(array->get(), interned::mask_()), "array._mask") : std::nullopt;
+    if (!mask || !readable_column(data->get(), rows) || !readable_column(mask->get(), rows) ||
+        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(data->get())) == NPY_OBJECT ||
+        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(mask->get())) != NPY_BOOL) {
+        return false;
+    }
+    column.source = std::move(*data);
+    column.mask = std::move(*mask);
+    return true;
+}
+
+void read_masked(FrameColumn& column, std::size_t, std::size_t into, TableCells& cells) {
+    read_masked_column(column.source.get(), column.mask.get(), into, cells);
+}
+
+bool open_arrow_numbers(PyObject* series, PyObject*, std::size_t, FrameColumn& column) {
+    auto stream = open_arrow_stream(series);
+    if (!stream || is_text(stream->type)) return false;
+    column.source = std::move(stream->capsule);
+    column.arrow_type = stream->type;
+    return true;
+}
+
+void read_arrow_number_column(FrameColumn& column, std::size_t rows, std::size_t into, TableCells& cells) {
+    read_arrow_numbers(read_arrow_stream(column.source.get(), column.arrow_type, rows), into, cells);
+}
+
+// Any other dtype, in a frame whose "values" holds objects: the column's
+// astype(object), which is what "values" holds for it there.
+bool open_as_objects(PyObject* series, PyObject*, std::size_t rows, FrameColumn& column) {
+    auto array = probe(get_attr(series, interned::array()), "Series.array");
+    auto cells = array ? probe(call_method(array->get(), interned::astype(), {interned::object()}), "array.astype")
+                       : std::nullopt;
+    if (!cells || !readable_column(cells->get(), rows)) return false;
+    column.source = std::move(*cells);
+    return true;
+}
+
+// Whether the frame's "values" is an array of objects, asked of its first
+// zero rows (the same blocks, no cell boxed).
+bool values_hold_objects(PyObject* frame) {
+    auto iloc = probe(get_attr(frame, interned::iloc()), "DataFrame.iloc");
+    Ref none = own(PySlice_New(nullptr, own(PyLong_FromLong(0)).get(), nullptr));
+    auto head = iloc ? probe(checked(PyObject_GetItem(iloc->get(), none.get())), "DataFrame.iloc[:0]") : std::nullopt;
+    auto values = head ? probe(get_attr(head->get(), interned::values()), "DataFrame.values") : std::nullopt;
+    return values && PyArray_Check(values->get()) &&
+           PyArray_TYPE(reinterpret_cast<PyArrayObject*>(values->get())) == NPY_OBJECT;
+}
+
 // One row per storage kind, in the order of the enum. `open` takes from the
 // Series what `read` needs, or fails (then the frame is read through its
 // values, whose cells every route reproduces).
@@ -143,11 +198,12 @@ constexpr std::array<Route, kStorageKinds> kRoutes{{
     {StorageKind::PythonStr, "python-str", open_array, read_array},
     {StorageKind::ArrowString, "arrow-string", open_arrow_strings, read_arrow_strings},
     {StorageKind::CategoricalText, "categorical-text", open_categorical, read_categorical},
-    // No route of its own yet: what "values" gives for such a column depends
-    // on the dtypes of the frame's other columns (it is boxed as an object
-    // only in a frame of mixed dtypes). Until it has one, a single such
-    // column sends the whole frame through "values".
-    {StorageKind::Other, "other", nullptr, nullptr},
+    {StorageKind::MaskedNumber, "masked-number", open_masked, read_masked},
+    {StorageKind::ArrowNumber, "arrow-number", open_arrow_numbers, read_arrow_number_column},
+    // What "values" gives for such a column depends on the dtypes of the
+    // frame's other columns: it is boxed as an object only in a frame of
+    // mixed dtypes, and only then read as one here (open_frame_columns).
+    {StorageKind::Other, "other", open_as_objects, read_array},
 }};
 
 constexpr bool routes_in_enum_order() {
@@ -198,9 +254,20 @@ StorageKind storage_kind(PyObject* dtype) {
             return StorageKind::Other;
         }
         if (*name == "string" || *name == "large_string" || *name == "string_view") return StorageKind::ArrowString;
+        constexpr std::string_view kNumbers[] = {"int8",   "int16",  "int32", "int64",  "uint8", "uint16",
+                                                 "uint32", "uint64", "halffloat", "float", "double", "bool"};
+        if (std::find(std::begin(kNumbers), std::end(kNumbers), *name) != std::end(kNumbers)) {
+            return StorageKind::ArrowNumber;
+        }
         return StorageKind::Other;
     }
     if (type == "CategoricalDtype") return StorageKind::CategoricalText;
+    constexpr std::string_view kMasked[] = {"Int8Dtype",   "Int16Dtype",   "Int32Dtype",  "Int64Dtype",
+                                            "UInt8Dtype",  "UInt16Dtype",  "UInt32Dtype", "UInt64Dtype",
+                                            "Float32Dtype", "Float64Dtype", "BooleanDtype"};
+    if (type && std::find(std::begin(kMasked), std::end(kMasked), *type) != std::end(kMasked)) {
+        return StorageKind::MaskedNumber;
+    }
     return StorageKind::Other;
 }
 
@@ -212,16 +279,16 @@ std::optional<std::vector<FrameColumn>> open_frame_columns(PyObject* frame, std:
     // the frame through its values before any other column is opened.
     std::vector<std::pair<Ref, Ref>> series(cols);
     std::vector<FrameColumn> columns(cols);
-    bool all_routed = true;
+    bool any_other = false;
     for (std::size_t col = 0; col < cols; ++col) {
         auto found = series_and_dtype(iloc->get(), col);
         if (!found) return std::nullopt;
         series[col] = std::move(*found);
         columns[col].kind = storage_kind(series[col].second.get());
-        all_routed = all_routed && columns[col].kind != StorageKind::Other;
+        any_other = any_other || columns[col].kind == StorageKind::Other;
         trace_route("column " + std::to_string(col) + ": " + std::string(route_of(columns[col].kind).name));
     }
-    if (!all_routed) return std::nullopt;
+    if (any_other && !values_hold_objects(frame)) return std::nullopt;
     for (std::size_t col = 0; col < cols; ++col) {
         const Route& route = route_of(columns[col].kind);
         if (!route.open(series[col].first.get(), series[col].second.get(), rows, columns[col])) {
@@ -234,6 +301,21 @@ std::optional<std::vector<FrameColumn>> open_frame_columns(PyObject* frame, std:
 
 void read_frame_column(FrameColumn& column, std::size_t rows, std::size_t into, TableCells& cells) {
     route_of(column.kind).read(column, rows, into, cells);
+}
+
+}  // namespace tarnix
+
+namespace tarnix {
+
+bool has_number_extension_column(PyObject* frame) {
+    auto dtypes = probe(get_attr(frame, interned::dtypes()), "DataFrame.dtypes");
+    auto list = dtypes ? probe(call_method(dtypes->get(), interned::tolist()), "dtypes.tolist") : std::nullopt;
+    if (!list || !PyList_Check(list->get())) return false;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list->get()); ++i) {
+        const StorageKind kind = storage_kind(PyList_GET_ITEM(list->get(), i));
+        if (kind == StorageKind::MaskedNumber || kind == StorageKind::ArrowNumber) return true;
+    }
+    return false;
 }
 
 }  // namespace tarnix

@@ -24,9 +24,11 @@ enum class StorageKind : std::uint8_t {
     PythonStr,        // pandas' str/string with Python storage (str objects)
     ArrowString,      // pandas' str/string with pyarrow storage; ArrowDtype of string, large_string, string_view
     CategoricalText,  // a categorical (its categories must be all str to be read as such)
+    MaskedNumber,     // pandas' masked Int8..UInt64, Float32, Float64, boolean: numbers whatever they hold
+    ArrowNumber,      // ArrowDtype or Arrow-backed integers, floats, booleans: numbers whatever they hold
     Other,            // anything else: its cells are those of the frame's values
 };
-inline constexpr std::size_t kStorageKinds = 6;
+inline constexpr std::size_t kStorageKinds = 8;
 
 // The kind of a column of this dtype (named in traces "numpy-number",
 // "arrow-string", ...).
@@ -36,23 +38,30 @@ StorageKind storage_kind(PyObject* dtype);
 struct FrameColumn {
     StorageKind kind = StorageKind::Other;
     // What the reader reads: a 1-D ndarray, an "arrow_array_stream" capsule,
-    // or a categorical's codes.
+    // a categorical's codes, or a masked array's values.
     Ref source;
-    ArrowType arrow_type = ArrowType::String;  // ArrowString: the type of the stream's arrays
+    Ref mask;                                  // MaskedNumber: true where a cell is missing
+    ArrowType arrow_type = ArrowType::String;  // ArrowString, ArrowNumber: the type of the stream's arrays
     bool nan_nulls = false;                    // ArrowString: nulls read as NaN (else as pandas.NA)
     std::vector<std::string> categories;       // CategoricalText: UTF-8 text of each category
 };
 
-// Frames shorter than this are read through "values", which is cheaper for them.
+// Frames shorter than this are read through "values", which is cheaper for
+// them, unless they have a masked or Arrow-backed column of numbers (which
+// "values" would box as objects of their own, pandas.NA for a missing one).
 inline constexpr std::size_t kFewestColumnRows = 512;
+bool has_number_extension_column(PyObject* frame);
 
-// For an exact pandas.DataFrame whose every column has a route of its own
-// (not Other) that can open it: the columns, opened. Nothing otherwise: the
-// frame is then read through its values.
+// For an exact pandas.DataFrame whose every column can be opened by the route
+// of its kind: the columns, opened. A column of kind Other is read as the
+// objects "values" holds for it, its astype(object), when "values" is an
+// array of objects (a frame of mixed dtypes). Nothing otherwise: the frame is
+// then read through its values.
 std::optional<std::vector<FrameColumn>> open_frame_columns(PyObject* frame, std::size_t rows, std::size_t cols);
 
 // The cells of an opened column into column `into`: those "values" would
-// give. `column.source` must live until the column stage is done.
+// give (numbers for the number kinds, whatever "values" holds for them).
+// `column.source` and `column.mask` must live until the column stage is done.
 void read_frame_column(FrameColumn& column, std::size_t rows, std::size_t into, TableCells& cells);
 
 }  // namespace tarnix

@@ -3,6 +3,7 @@
 // of every width and bits, array offsets, validity bitmaps, the labels of null
 // cells across the chunks of one column, and malformed arrays.
 #include "core/arrow_arrays.hpp"
+#include "core/arrow_text.hpp"
 #include "core/fatal.hpp"
 
 #include <gtest/gtest.h>
@@ -327,6 +328,76 @@ TEST(ArrowType, OnlyPlainArraysOfTheTypesRead) {
     schema.n_children = 0;
     EXPECT_FALSE(arrow_type(schema));
 }
+
+// --- coding few labels where they lie ------------------------------------------
+
+// A built array owned as a producer hands it over.
+ArrowArrayOwned owned(std::unique_ptr<Built> built) {
+    ArrowArrayOwned array;
+    *array.get() = built->array;
+    array.get()->private_data = built.release();
+    array.get()->release = [](ArrowArray* a) {
+        delete static_cast<Built*>(a->private_data);
+        a->release = nullptr;
+    };
+    return array;
+}
+
+struct FewCase {
+    const char* name;
+    ArrowType type;
+    bool nan_nulls;
+    std::vector<Cell> pattern;  // repeated over the rows
+    std::size_t distinct_extra;  // this many labels of their own every block, or 0
+};
+
+void PrintTo(const FewCase& c, std::ostream* os) { *os << c.name; }
+
+class CodeFewLabels : public ::testing::TestWithParam<FewCase> {};
+
+// Straight coding gives the codes and labels of coding the column's views.
+TEST_P(CodeFewLabels, AsCodingEveryView) {
+    const FewCase& c = GetParam();
+    const std::size_t rows = 150'000;  // three blocks of rows and a bit
+    ArrowChunks chunks(c.type);
+    std::vector<Cell> cells;
+    for (std::size_t row = 0; row < rows; ++row) {
+        cells.push_back(c.distinct_extra != 0 && row % 16 == 0 ? Cell("x" + std::to_string(row))
+                                                                : c.pattern[row % c.pattern.size()]);
+    }
+    const std::size_t half = rows / 2 + 3;
+    chunks.add(owned(build(c.type, {cells.begin(), cells.begin() + half}, 5)));
+    chunks.add(owned(build(c.type, {cells.begin() + half, cells.end()}, 0)));
+    const ArrowText text(std::move(chunks), c.nan_nulls);
+
+    const LabelCodes want = code_labels(LabelColumn::of_views(text.views()));
+    std::vector<double> codes(rows);
+    const std::optional<LabelCodes> got = code_few_labels(text, codes.data());
+    if (c.distinct_extra != 0) {
+        EXPECT_FALSE(got);  // a block meets more than kFewLabels labels
+        return;
+    }
+    ASSERT_TRUE(got);
+    for (std::size_t row = 0; row < rows; ++row) {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(codes[row]), std::bit_cast<std::uint64_t>(want.codes[row])) << row;
+    }
+    const CodedLabels got_labels = coded_labels_of(*got), want_labels = coded_labels_of(want);
+    ASSERT_EQ(got_labels.size(), want_labels.size());
+    for (std::size_t code = 0; code < want_labels.size(); ++code) EXPECT_EQ(got_labels[code], want_labels[code]);
+}
+
+const FewCase kFewCases[] = {
+    // equal short keys told apart by length; missing labels among valid text
+    {"short_labels_and_nulls", ArrowType::String, true,
+     {"ab", "abb", Null, "", "nan", "NaN", "b", "abcXdefg", "abcYdefg", "é", Null, "ab"}, 0},
+    {"long_labels_sharing_ends", ArrowType::LargeString, false,
+     {"nine bytes", "nine_bytes", Null, "a much longer label", "nine bytes", "<NA>"}, 0},
+    {"views", ArrowType::StringView, true, {"thirteen byte", "twelve bytes", Null, "x"}, 0},
+    {"too_many_labels", ArrowType::String, true, {"a", "b"}, kFewLabels},
+};
+
+INSTANTIATE_TEST_SUITE_P(Columns, CodeFewLabels, ::testing::ValuesIn(kFewCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tarnix
