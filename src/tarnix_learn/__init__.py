@@ -12,6 +12,7 @@ column. Labels and counts of several tables merge, so that chunks
 from __future__ import annotations
 
 import numbers
+import threading
 from typing import TYPE_CHECKING, Any, Sequence
 
 import numpy as np
@@ -31,6 +32,9 @@ MAPPING = ("categories_", "infrequent_categories_", "_lookup", "_codes", "_label
 # holds more labels than this and than the merged column: merging waits until
 # it is needed, and what waits is bounded.
 MERGE_AT = 1 << 20
+# Held while an instance makes its mapping after partial_fit, so that threads
+# that transform with it at once make it once.
+_SETTLING = threading.Lock()
 
 __all__ = ["TextColumnEncoder"]
 
@@ -206,14 +210,17 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
             self._settle()
 
     def _mapping_can_fail(self) -> bool:
-        """Whether making the mapping may raise (see `_check_codes_unused`):
-        then partial_fit makes it at once, so that the chunk that makes it
-        fail fails."""
+        """Whether making the mapping may raise (see `_learn`): then
+        partial_fit makes it at once, so that the chunk that makes it fail
+        fails."""
         values: list[Any] = [self.encoded_missing_value]
         if self.handle_unknown == "use_encoded_value":
             values.append(self.unknown_value)
+        uncounted = any(labels is not None and counts is None
+                        for t in (self._merged(), *self._pending) for labels, counts, _ in t.columns)
         return (any(float(v).is_integer() and float(v) >= 0 for v in values)
-                or np.dtype(self.dtype).kind != "f" and np.isnan(self.encoded_missing_value))
+                or np.dtype(self.dtype).kind != "f" and np.isnan(self.encoded_missing_value)
+                or uncounted and self._counts_needed())
 
     def _merged(self) -> Tally:
         return Tally(self._rows - sum(t.rows for t in self._pending),
@@ -230,18 +237,23 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         self._merge_pending()
         self._learn(self._merged())
 
+    def _settled(self) -> None:
+        """Makes the mapping, if partial_fit has not made it yet."""
+        with _SETTLING:
+            if "_seen" in self.__dict__ and "categories_" not in self.__dict__:
+                self._settle()
+
     if not TYPE_CHECKING:
         def __getattr__(self, name: str) -> Any:
             # Called only for attributes the instance does not have: the
             # mapping after partial_fit is made when first asked for.
             if name in MAPPING and "_seen" in self.__dict__:
-                self._settle()
+                self._settled()
                 return self.__dict__[name]
             raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
 
     def __getstate__(self) -> Any:
-        if "_seen" in self.__dict__ and "categories_" not in self.__dict__:
-            self._settle()
+        self._settled()
         return super().__getstate__()
 
     def _read(self, X: Any, reset: bool) -> _tables.Input:
@@ -277,17 +289,12 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         # Plain tuples: a fitted instance pickles as NumPy arrays and builtins.
         self._seen = [tuple(column) for column in found.columns]
         self._pending = []
-        self.categories_: list[np.ndarray | None] = []
-        self.infrequent_categories_: list[np.ndarray | None] = []
-        self._lookup: list[np.ndarray | None] = []
-        self._codes: list[np.ndarray | None] = []
-        self._labels_of_codes: list[np.ndarray | None] = []
+        # Per column, each part of the mapping (in MAPPING's order), or None.
+        parts: list[tuple[Any, ...]] = []
         missing = []
         for j, (column, labels) in enumerate(zip(found.columns, given)):
             if column.labels is None or (labels is None and not column.flag):
-                for name in ("categories_", "infrequent_categories_", "_lookup", "_codes",
-                             "_labels_of_codes"):
-                    getattr(self, name).append(None)
+                parts.append((None,) * len(MAPPING))
                 continue
             counts = column.counts
             if counts is None and (self.min_frequency is not None or self.max_categories is not None
@@ -321,13 +328,14 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
                 codes[frequent] = np.arange(frequent.sum())
                 codes[infrequent] = frequent.sum()
                 names = np.append(labels[frequent], INFREQUENT_LABEL).astype(object)
-            self.categories_.append(labels)
-            self.infrequent_categories_.append(None if infrequent is None else labels[infrequent])
-            self._lookup.append(lookup)
-            self._codes.append(codes if order is None else codes[order])
-            self._labels_of_codes.append(names)
+            parts.append((labels, None if infrequent is None else labels[infrequent], lookup,
+                          codes if order is None else codes[order], names))
             missing.append(counts is not None and found.rows > int(column.counts.sum()))
-        self._check_codes_unused(any(missing))
+        mapping = [list(part) for part in zip(*parts)] if parts else [[] for _ in MAPPING]
+        self._check_codes_unused(mapping[MAPPING.index("_labels_of_codes")], any(missing))
+        # categories_ last: a thread that finds it finds the whole mapping.
+        (self.infrequent_categories_, self._lookup, self._codes, self._labels_of_codes) = mapping[1:]
+        self.categories_: list[np.ndarray | None] = mapping[0]
 
     def _infrequent(self, counts: np.ndarray, rows: int) -> np.ndarray | None:
         """The positions of the infrequent labels among `counts`, by
@@ -383,10 +391,11 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
             raise ValueError("When unknown_value is np.nan, the dtype parameter should be a "
                              f"float dtype. Got {self.dtype}.")
 
-    def _check_codes_unused(self, missing: bool) -> None:
+    def _check_codes_unused(self, labels_of_codes: list[np.ndarray | None], missing: bool) -> None:
         """unknown_value and encoded_missing_value must not be the code of a
-        label, nor NaN for a dtype without NaN where it is needed."""
-        sizes = [len(names) for names in self._labels_of_codes if names is not None]
+        label (`labels_of_codes`: per column, its labels in code order), nor
+        NaN for a dtype without NaN where it is needed."""
+        sizes = [len(names) for names in labels_of_codes if names is not None]
         most = max(sizes, default=0)
         for name in ("unknown_value", "encoded_missing_value"):
             value = getattr(self, name)
@@ -394,7 +403,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
                 continue
             value = float(value)
             if value.is_integer() and 0 <= value < most:
-                columns = [self._column_name(j) for j, names in enumerate(self._labels_of_codes)
+                columns = [self._column_name(j) for j, names in enumerate(labels_of_codes)
                            if names is not None and value < len(names)]
                 raise ValueError(f"{name}={value:g} is the code of a label in the columns "
                                  f"{columns}; pick a negative value or NaN")
