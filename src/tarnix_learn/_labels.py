@@ -349,10 +349,10 @@ def merge_arrow(columns: list[Column]) -> Column:
     import pyarrow.compute as pc
 
     flag = any(column.flag for column in columns)
-    labels = pa.concat_arrays([column.labels for column in columns])
+    labels = pa.chunked_array([column.labels for column in columns])
     if any(column.counts is None for column in columns):
         return Column(pc.unique(labels), None, flag)
-    counts = pa.concat_arrays([column.counts for column in columns])
+    counts = pa.chunked_array([column.counts for column in columns])
     summed = pa.table({"label": labels, "count": counts}).group_by("label").aggregate([("count", "sum")])
     return Column(summed["label"].combine_chunks(), summed["count_sum"].combine_chunks(), flag)
 
