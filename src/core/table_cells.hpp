@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/arrow_strings.hpp"
+#include "core/arrow_arrays.hpp"
 #include "core/label_column.hpp"
 #include "core/label_dictionary.hpp"
 #include "core/label_encode.hpp"
@@ -78,13 +78,16 @@ public:
         target.is_string = true;
         target.labels = LabelColumn::of_views(std::move(views));
     }
-    void set_categories(std::size_t col, CategoryColumn categories) {
+    // The column keeps the text of the categories; codes.categories is set to it.
+    void set_categories(std::size_t col, LabelList categories, CategoryColumn codes) {
         Column& target = column(col);
         target.is_string = true;
-        target.categories = std::make_unique<CategoryColumn>(std::move(categories));
+        target.category_labels = std::make_unique<LabelList>(std::move(categories));
+        codes.categories = target.category_labels.get();
+        target.categories = std::make_unique<CategoryColumn>(codes);
     }
     // Arrow memory that views point into, kept until the cells are dropped.
-    void keep(ArrowArrayOwned chunk) { kept_.push_back(std::move(chunk)); }
+    void keep(ArrowChunks chunks) { kept_.push_back(std::move(chunks)); }
 
     // The column holds text from now on: the numbers read so far become
     // labels (rendered positionally).
@@ -111,6 +114,7 @@ private:
         StridedNumbers strided;
         LabelColumn labels;
         std::unique_ptr<CategoryColumn> categories;
+        std::unique_ptr<LabelList> category_labels;  // the text of `categories`
         std::unique_ptr<LabelDictionary> dictionary;  // while the labels are few; `labels` from then on
     };
 
@@ -132,7 +136,7 @@ private:
     std::vector<std::size_t> unsettled_;
     std::vector<std::size_t> with_dictionary_;
     std::string scratch_;
-    std::vector<ArrowArrayOwned> kept_;
+    std::vector<ArrowChunks> kept_;
 };
 
 }  // namespace tarnix

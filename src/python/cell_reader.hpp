@@ -25,10 +25,9 @@ bool readable_column(PyObject* column, std::size_t rows);
 // The cells of one such column into column `into`.
 void read_column(PyObject* column, std::size_t rows, std::size_t into, TableCells& cells);
 
-// A column of Arrow strings, from an "arrow_array_stream" capsule of `rows`
-// cells: views into its arrays, which the cells keep. Nulls read as NaN
-// numbers or as pandas.NA, as `nan_nulls` says.
-void read_arrow_column(PyObject* capsule, std::size_t rows, bool nan_nulls, std::size_t into, TableCells& cells);
+// A column of Arrow strings: views into its arrays, which the cells keep.
+// Nulls read as NaN numbers or as pandas.NA, as `nan_nulls` says.
+void read_arrow_texts(ArrowChunks chunks, bool nan_nulls, std::size_t into, TableCells& cells);
 
 // A categorical column from its categories' text and its codes (a 1-D
 // ndarray of signed integers, one per row, kept alive by the caller until the

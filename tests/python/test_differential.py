@@ -5,6 +5,7 @@ A wrapper named "ndarray" (or "DataFrame") forwards only `shape`, item access, `
 """
 
 import gc
+import re
 import sys
 import tempfile
 
@@ -243,6 +244,37 @@ def test_string_views_read_as_strings(height):
                                     "n": np.arange(9.0)}))
 
     compare(frame(pa.string_view()), DataFrame(frame(pa.string())))
+
+
+NUMBERS = "numpy-number " * 4
+
+
+@pytest.mark.parametrize("case, routes", [
+    ("plain", "numpy-number " * 3 + "numpy-object " + NUMBERS + "arrow-string"),
+    ("text-storages", "numpy-object python-str " + "arrow-string " * 4 + "categorical-text numpy-number"),
+    ("plain-and-datetime", "numpy-number " * 3 + "numpy-object " + NUMBERS + "arrow-string other"),
+    ("categorical-of-ints", "categorical-text numpy-number"),  # opened as such, it is not text
+])
+def test_each_storage_kind_takes_its_own_route(monkeypatch, capfd, case, routes):
+    """A pandas change that made a column fall back to the frame's values would go unnoticed by timing."""
+    if case in ARROW_FRAMES and pa is None:
+        pytest.skip("needs pyarrow")
+    real = tall(FRAMES[case]())
+    monkeypatch.setenv("TARNIX_TRACE_ROUTES", "1")
+    enc = tarnix.Encoder()
+
+    def traced(call):
+        call()
+        err = capfd.readouterr().err
+        return err, re.findall(r"^tarnix route: column \d+: ([a-z-]+)$", err, re.M)
+
+    err, kinds = traced(lambda: enc.encode(real))
+    assert kinds == routes.split()
+    assert ("frame: by columns" in err) == ("other" not in routes and case != "categorical-of-ints")
+    # the codes are read where they lie, and the labels put back in one frame built from blocks
+    err, kinds = traced(lambda: enc.decode(enc.encode(real)))
+    assert kinds[len(routes.split()):] == ["numpy-number"] * real.shape[1]
+    assert ("fallback: create_dataframe_from_blocks" in err) == (int(pd.__version__.split(".")[0]) < 3)
 
 
 def rewritten(kind):
