@@ -12,7 +12,8 @@ column. Labels and counts of several tables merge, so that chunks
 from __future__ import annotations
 
 import numbers
-from typing import Any, Sequence
+import threading
+from typing import TYPE_CHECKING, Any, Sequence
 
 import numpy as np
 import pandas as pd
@@ -23,6 +24,17 @@ from sklearn.utils.validation import _check_feature_names_in, check_is_fitted, v
 from . import _tables
 from ._labels import (MISSING_TEXT, STRINGS, Column, Tally, column_cells, encode, encode_as_text,
                       encode_with_text, merge, tally, tally_codes)
+
+# The fitted mapping: made from the labels and counts by `_learn`, at the end
+# of `fit`, and after `partial_fit` when first needed.
+MAPPING = ("categories_", "infrequent_categories_", "_lookup", "_codes", "_labels_of_codes")
+# partial_fit merges the tables it has not merged yet once a column of them
+# holds more labels than this and than the merged column: merging waits until
+# it is needed, and what waits is bounded.
+MERGE_AT = 1 << 20
+# Held while an instance makes its mapping after partial_fit, so that threads
+# that transform with it at once make it once.
+_SETTLING = threading.Lock()
 
 __all__ = ["TextColumnEncoder"]
 
@@ -115,7 +127,8 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         """Adds the labels and counts of X to those fitted so far: fitting
         the chunks of a table one by one gives what fitting the whole table
         gives. A column numeric in earlier chunks may not hold numbers and
-        text."""
+        text. The chunks' labels are merged, and `categories_` made, when
+        they are first needed."""
         self._fit(X, reset=not hasattr(self, "_rows"), partial=True)
         return self
 
@@ -135,24 +148,113 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
             raise ValueError(f"Found array with {rows} sample(s) and {width} feature(s) "
                              f"(shape={source.table.shape}) while a minimum of 1 is required.")
         given = self._given_categories(width)
-        as_text = [j for j in range(width)
-                   if given[j] is not None or (not reset and self._seen[j][0] is not None)]
-        # Counts are only needed for infrequent labels, for the check that
-        # an integer dtype meets no missing cell, and by later chunks.
-        count = (self.min_frequency is not None or self.max_categories is not None
-                 or np.dtype(self.dtype).kind != "f" or partial)
+        text = None if reset else self._text_so_far()
+        as_text = [j for j in range(width) if given[j] is not None or (text is not None and text[j])]
+        # Counts are only needed for infrequent labels and for the check that
+        # an integer dtype meets no missing cell.
+        count = self._counts_needed()
         codes = labels = None
         if keep_codes:
             codes, labels, forced = encode_with_text(source.table, as_text)
             found = tally_codes(codes, labels, forced, count=count)
         else:
             found = tally(source.table, as_text, count=count)
-        if not reset:
-            found = merge(Tally(self._rows, [Column(*c) for c in self._seen]),  # type: ignore[arg-type]
-                          found,
-                          self._column_name)
-        self._learn(found)
+        if partial:
+            self._add(found, given, reset)
+        else:
+            self._learn(found)
         return source, codes, labels
+
+    def _counts_needed(self) -> bool:
+        return (self.min_frequency is not None or self.max_categories is not None
+                or np.dtype(self.dtype).kind != "f")
+
+    def _text_so_far(self) -> list[bool]:
+        """Per column, whether it is text in a table fitted so far."""
+        text = [labels is not None for labels, *_ in self._seen]
+        for found in self._pending:
+            text = [was or column.labels is not None for was, column in zip(text, found.columns)]
+        return text
+
+    def _add(self, found: Tally, given: list[np.ndarray | None], reset: bool) -> None:
+        """Adds the tally of a chunk to those of the earlier ones; they are
+        merged, and the mapping made, later (see `_settle`). What can only
+        fail for the chunk fails now: a label not among the given
+        categories, a column with numbers here and text elsewhere."""
+        if self.handle_unknown == "error":
+            for j, (column, listed) in enumerate(zip(found.columns, given)):
+                if listed is not None and column.labels is not None:
+                    known = set(listed.tolist())
+                    _check_known(j, [label for label in column.labels.tolist() if label not in known])
+        if reset:
+            self._rows = found.rows
+            self._seen = [tuple(column) for column in found.columns]
+            self._pending: list[Tally] = []
+        else:
+            # Only each column's kind and one label: no labels are merged here.
+            outline = [Tally(t.rows, [Column(c.labels if c.labels is None else c.labels[-1:], None,
+                                             c.flag) for c in t.columns])
+                       for t in (self._merged(), *self._pending, found)]
+            merge(outline, self._column_name, labels=lambda columns: columns[0])
+            self._pending.append(found)
+            self._rows += found.rows
+        for name in MAPPING:
+            self.__dict__.pop(name, None)
+        for j, (merged, *_) in enumerate(self._seen):
+            waiting = sum(len(t.columns[j].labels) for t in self._pending
+                          if t.columns[j].labels is not None)
+            if waiting > max(MERGE_AT, 0 if merged is None else len(merged)):
+                self._merge_pending()
+                break
+        if self._mapping_can_fail():
+            self._settle()
+
+    def _mapping_can_fail(self) -> bool:
+        """Whether making the mapping may raise (see `_learn`): then
+        partial_fit makes it at once, so that the chunk that makes it fail
+        fails."""
+        values: list[Any] = [self.encoded_missing_value]
+        if self.handle_unknown == "use_encoded_value":
+            values.append(self.unknown_value)
+        uncounted = any(labels is not None and counts is None
+                        for t in (self._merged(), *self._pending) for labels, counts, _ in t.columns)
+        return (any(float(v).is_integer() and float(v) >= 0 for v in values)
+                or np.dtype(self.dtype).kind != "f" and np.isnan(self.encoded_missing_value)
+                or uncounted and self._counts_needed())
+
+    def _merged(self) -> Tally:
+        return Tally(self._rows - sum(t.rows for t in self._pending),
+                     [Column(*c) for c in self._seen])
+
+    def _merge_pending(self) -> None:
+        if self._pending:
+            found = merge([self._merged(), *self._pending], self._column_name)
+            self._seen, self._pending = [tuple(c) for c in found.columns], []
+
+    def _settle(self) -> None:
+        """Merges the tallies partial_fit has not merged yet and makes the
+        mapping from them."""
+        self._merge_pending()
+        self._learn(self._merged())
+
+    def _settled(self) -> None:
+        """Makes the mapping, if partial_fit has not made it yet."""
+        with _SETTLING:
+            if "_seen" in self.__dict__ and "categories_" not in self.__dict__:
+                self._settle()
+
+    if not TYPE_CHECKING:
+        def __getattr__(self, name: str) -> Any:
+            # Called only for attributes the instance does not have: the
+            # mapping after partial_fit is made when first asked for.
+            if name in MAPPING and "_seen" in self.__dict__:
+                self._settled()
+                return self.__dict__[name]
+            raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
+
+    def __getstate__(self) -> Any:
+        self._settled()
+        return super().__getstate__()
 
     def _read(self, X: Any, reset: bool) -> _tables.Input:
         source = _tables.read(X)
@@ -186,17 +288,13 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         self._rows = found.rows
         # Plain tuples: a fitted instance pickles as NumPy arrays and builtins.
         self._seen = [tuple(column) for column in found.columns]
-        self.categories_: list[np.ndarray | None] = []
-        self.infrequent_categories_: list[np.ndarray | None] = []
-        self._lookup: list[np.ndarray | None] = []
-        self._codes: list[np.ndarray | None] = []
-        self._labels_of_codes: list[np.ndarray | None] = []
+        self._pending = []
+        # Per column, each part of the mapping (in MAPPING's order), or None.
+        parts: list[tuple[Any, ...]] = []
         missing = []
         for j, (column, labels) in enumerate(zip(found.columns, given)):
             if column.labels is None or (labels is None and not column.flag):
-                for name in ("categories_", "infrequent_categories_", "_lookup", "_codes",
-                             "_labels_of_codes"):
-                    getattr(self, name).append(None)
+                parts.append((None,) * len(MAPPING))
                 continue
             counts = column.counts
             if counts is None and (self.min_frequency is not None or self.max_categories is not None
@@ -204,21 +302,20 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
                 raise ValueError("The labels fitted so far were not counted (fit without "
                                  "min_frequency, max_categories or an integer dtype); fit again")
             if labels is None:
-                lookup, order = column.labels, None
-                labels = column.objects if column.objects is not None else column.labels.astype(object)
+                lookup, order = column.labels.astype(STRINGS), None
+                labels = column.labels
             else:
                 lookup_labels = labels.astype(STRINGS)
                 order = np.argsort(lookup_labels, kind="stable")
                 lookup = lookup_labels[order]
                 at = np.zeros(len(lookup), dtype=np.intp)
                 seen = np.zeros(len(lookup), dtype=bool)
-                if len(column.labels):
-                    at = np.minimum(np.searchsorted(column.labels, lookup), len(column.labels) - 1)
-                    seen = column.labels[at] == lookup
-                if self.handle_unknown == "error" and int(seen.sum()) != len(column.labels):
-                    unknown = np.setdiff1d(column.labels, lookup)
-                    raise ValueError(f"Found unknown categories {unknown.tolist()[:10]} in column "
-                                     f"{j} during fit")
+                found_labels = column.labels.astype(STRINGS)
+                if len(found_labels):
+                    at = np.minimum(np.searchsorted(found_labels, lookup), len(found_labels) - 1)
+                    seen = found_labels[at] == lookup
+                if self.handle_unknown == "error" and int(seen.sum()) != len(found_labels):
+                    _check_known(j, np.setdiff1d(found_labels, lookup).tolist())
                 if column.counts is not None:
                     counts = np.zeros(len(labels), dtype=np.int64)
                     counts[order[seen]] = column.counts[at[seen]]
@@ -231,13 +328,14 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
                 codes[frequent] = np.arange(frequent.sum())
                 codes[infrequent] = frequent.sum()
                 names = np.append(labels[frequent], INFREQUENT_LABEL).astype(object)
-            self.categories_.append(labels)
-            self.infrequent_categories_.append(None if infrequent is None else labels[infrequent])
-            self._lookup.append(lookup)
-            self._codes.append(codes if order is None else codes[order])
-            self._labels_of_codes.append(names)
-            missing.append(counts is not None and found.rows > int(column.counts.sum()))  # type: ignore[union-attr]
-        self._check_codes_unused(any(missing))
+            parts.append((labels, None if infrequent is None else labels[infrequent], lookup,
+                          codes if order is None else codes[order], names))
+            missing.append(counts is not None and found.rows > int(column.counts.sum()))
+        mapping = [list(part) for part in zip(*parts)] if parts else [[] for _ in MAPPING]
+        self._check_codes_unused(mapping[MAPPING.index("_labels_of_codes")], any(missing))
+        # categories_ last: a thread that finds it finds the whole mapping.
+        (self.infrequent_categories_, self._lookup, self._codes, self._labels_of_codes) = mapping[1:]
+        self.categories_: list[np.ndarray | None] = mapping[0]
 
     def _infrequent(self, counts: np.ndarray, rows: int) -> np.ndarray | None:
         """The positions of the infrequent labels among `counts`, by
@@ -293,10 +391,11 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
             raise ValueError("When unknown_value is np.nan, the dtype parameter should be a "
                              f"float dtype. Got {self.dtype}.")
 
-    def _check_codes_unused(self, missing: bool) -> None:
+    def _check_codes_unused(self, labels_of_codes: list[np.ndarray | None], missing: bool) -> None:
         """unknown_value and encoded_missing_value must not be the code of a
-        label, nor NaN for a dtype without NaN where it is needed."""
-        sizes = [len(names) for names in self._labels_of_codes if names is not None]
+        label (`labels_of_codes`: per column, its labels in code order), nor
+        NaN for a dtype without NaN where it is needed."""
+        sizes = [len(names) for names in labels_of_codes if names is not None]
         most = max(sizes, default=0)
         for name in ("unknown_value", "encoded_missing_value"):
             value = getattr(self, name)
@@ -304,7 +403,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
                 continue
             value = float(value)
             if value.is_integer() and 0 <= value < most:
-                columns = [self._column_name(j) for j, names in enumerate(self._labels_of_codes)
+                columns = [self._column_name(j) for j, names in enumerate(labels_of_codes)
                            if names is not None and value < len(names)]
                 raise ValueError(f"{name}={value:g} is the code of a label in the columns "
                                  f"{columns}; pick a negative value or NaN")
@@ -443,6 +542,13 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
     def _column_name(self, j: int) -> Any:
         names = getattr(self, "feature_names_in_", None)
         return str(names[j]) if names is not None else j
+
+
+def _check_known(j: int, unknown: list[str]) -> None:
+    """Fitting with given categories and handle_unknown="error": column j
+    holds no other labels (`unknown`, sorted)."""
+    if unknown:
+        raise ValueError(f"Found unknown categories {unknown[:10]} in column {j} during fit")
 
 
 def _labels_of(codes: np.ndarray, names: np.ndarray) -> np.ndarray:

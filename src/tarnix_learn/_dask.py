@@ -1,14 +1,14 @@
 """TextColumnEncoder on Dask DataFrames (imported only when one arrives).
 
-Fitting counts each partition's labels on the worker that holds it and
-merges the counts in a tree of merges, also on the workers: the client gets
-one merged table of labels and counts, never a row. Transforming maps each
-partition through the fitted encoder, lazily."""
+Fitting finds each partition's distinct labels (and their counts, where the
+parameters need them) on the worker that holds it, as Arrow arrays, and
+merges them in a tree of merges, also on the workers: the client gets one
+merged table of labels and counts, never a row, and sorts it. Transforming
+maps each partition through the fitted encoder, lazily."""
 
 from __future__ import annotations
 
 import copy
-import functools
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
@@ -16,7 +16,7 @@ import pandas as pd
 from sklearn.utils.validation import validate_data
 
 from . import _tables
-from ._labels import Tally, merge, tally
+from ._labels import Tally, merge, merge_arrow, sorted_column, tally
 
 if TYPE_CHECKING:
     from . import TextColumnEncoder
@@ -25,12 +25,12 @@ if TYPE_CHECKING:
 SPLIT_EVERY = 8
 
 
-def _tally_partition(part: pd.DataFrame, as_text: list[int]) -> Tally:
-    return tally(_tables.read(part).table, as_text)
+def _tally_partition(part: pd.DataFrame, as_text: list[int], count: bool) -> Tally:
+    return tally(_tables.read(part).table, as_text, count=count, arrow=True)
 
 
 def _merge_tallies(*tallies: Tally) -> Tally:
-    return functools.reduce(merge, tallies)
+    return merge(list(tallies), labels=merge_arrow)
 
 
 def fit(encoder: TextColumnEncoder, ddf: Any) -> None:
@@ -53,7 +53,8 @@ def fit(encoder: TextColumnEncoder, ddf: Any) -> None:
     as_text = [j for j in range(width) if given[j] is not None
                or not (pd.api.types.is_numeric_dtype(meta.dtypes.iloc[j])
                        or pd.api.types.is_bool_dtype(meta.dtypes.iloc[j]))]
-    tallies = [delayed(_tally_partition, pure=True)(part, as_text)
+    count = encoder._counts_needed()
+    tallies = [delayed(_tally_partition, pure=True)(part, as_text, count)
                for part in ddf.to_delayed()]
     while len(tallies) > 1:
         tallies = [delayed(_merge_tallies, pure=True)(*tallies[i:i + SPLIT_EVERY])
@@ -62,7 +63,8 @@ def fit(encoder: TextColumnEncoder, ddf: Any) -> None:
     if found.rows == 0:
         raise ValueError("Found a Dask DataFrame with 0 sample(s) while a minimum of 1 is "
                          "required.")
-    encoder._learn(found)
+    encoder._learn(Tally(found.rows, [column if column.labels is None else sorted_column(column)
+                                      for column in found.columns]))
 
 
 def _check_names(encoder: TextColumnEncoder, ddf: Any) -> pd.DataFrame:

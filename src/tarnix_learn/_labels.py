@@ -22,6 +22,8 @@ import pandas as pd
 
 import tarnix
 
+from ._native import merge_runs
+
 # Variable-width UTF-8 strings: sorting and searching them is native code,
 # and their order is byte order, the order of tarnix's codes.
 STRINGS = np.dtypes.StringDType()
@@ -70,18 +72,25 @@ def encode(table: Any) -> tuple[np.ndarray, dict[int, np.ndarray]]:
     for j in text:
         labels[j] = (np.array(decoded.iloc[: sizes[j], j].to_numpy(dtype=object), dtype=object)
                      if sizes[j] else np.empty(0, dtype=object))
+    dtypes = column_dtypes(table)
     for j in labels:
-        if _may_hold_numbers(table, j):
+        if _may_hold_numbers(dtypes[j]):
             labels[j] = _numbers_as_str(codes[:, j], labels[j],
                                         functools.partial(column_cells, table, j))
     _none_is_missing(codes, labels, lambda j, rows: column_cells(table, j, rows))
     return codes, labels
 
 
-def _may_hold_numbers(table: Any, j: int) -> bool:
-    """False where every cell of column j is a str or missing."""
+def column_dtypes(table: Any) -> list[Any]:
+    """The dtype of each column of a DataFrame (None for an array's)."""
     if isinstance(table, pd.DataFrame):
-        dtype = table.dtypes.iloc[j]
+        return list(table.dtypes)
+    return [None] * table.shape[1]
+
+
+def _may_hold_numbers(dtype: Any) -> bool:
+    """False where every cell of a column of this dtype is a str or missing."""
+    if dtype is not None:
         if isinstance(dtype, pd.StringDtype):
             return False
         if isinstance(dtype, pd.ArrowDtype):
@@ -177,17 +186,18 @@ def encode_as_text(table: Any, columns: list[int]) -> tuple[np.ndarray, dict[int
 class Column(NamedTuple):
     """What a table's column holds, as far as fitting needs it.
 
-    A text column has its distinct labels (sorted, StringDType) and their
-    counts; `flag` tells whether a cell of it was text (False where the
-    column was read as text only because it is text elsewhere). A numeric
-    column has neither; `flag` tells whether any of its cells is a number
-    other than NaN."""
+    A text column has its distinct labels (an object array of str, sorted)
+    and their counts (or None, where they were not counted); `flag` tells
+    whether a cell of it was text (False where the column was read as text
+    only because it is text elsewhere). A numeric column has neither; `flag`
+    tells whether any of its cells is a number other than NaN.
 
-    labels: np.ndarray | None
-    counts: np.ndarray | None
+    On the workers of a Dask cluster, labels and counts are Arrow arrays in
+    no particular order (see `arrow_labels`)."""
+
+    labels: Any
+    counts: Any
     flag: bool
-    # The labels as an object array of str, where they came as one.
-    objects: np.ndarray | None = None
 
 
 class Tally(NamedTuple):
@@ -198,8 +208,7 @@ class Tally(NamedTuple):
 
 
 def text_column(labels: np.ndarray, counts: np.ndarray | None, had_text: bool = True) -> Column:
-    return Column(labels.astype(STRINGS), None if counts is None else counts.astype(np.int64),
-                  had_text, labels if labels.dtype == object else None)
+    return Column(labels, None if counts is None else counts.astype(np.int64), had_text)
 
 
 def tally_codes(codes: np.ndarray, labels: dict[int, np.ndarray], forced: Iterable[int] = (),
@@ -234,46 +243,75 @@ def encode_with_text(table: Any, as_text: Iterable[int]) -> tuple[np.ndarray, di
     return codes, labels, forced
 
 
-def _arrow_strings(table: Any, j: int) -> Any:
-    """Column j as an Arrow chunked array where it is stored as Arrow
-    strings, else None."""
-    if not isinstance(table, pd.DataFrame):
-        return None
-    dtype = table.dtypes.iloc[j]
+def _arrow_strings(table: Any, j: int, dtype: Any) -> Any:
+    """Column j (of that dtype) as an Arrow chunked array where it is stored
+    as Arrow strings, else None."""
     arrow = ((isinstance(dtype, pd.StringDtype) and dtype.storage == "pyarrow")
              or (isinstance(dtype, pd.ArrowDtype) and "string" in str(dtype.pyarrow_dtype)))
     return table.iloc[:, j].array.__arrow_array__() if arrow else None
 
 
-def _arrow_tally(strings: Any) -> Column:
-    """Labels and counts of an Arrow string column, hashed by Arrow."""
+def _arrow_distinct(strings: Any, count: bool) -> Column:
+    """The distinct labels of an Arrow string column (large_string, in no
+    particular order) and, with `count`, their counts; hashed by Arrow."""
     import pyarrow as pa
     import pyarrow.compute as pc
 
-    if pa.types.is_string_view(strings.type):
+    if not pa.types.is_large_string(strings.type):
         strings = strings.cast(pa.large_string())
-    found = pc.value_counts(pc.drop_null(strings))
-    labels, counts = found.field(0), found.field(1)
-    keep = pc.invert(pc.is_in(labels, value_set=pa.array(MISSING_TEXT, type=labels.type)))
-    labels, counts = labels.filter(keep), counts.filter(keep)
+    counts = None
+    if count:
+        found = pc.value_counts(strings)
+        labels, counts = found.field(0), found.field(1)
+    else:
+        labels = pc.unique(strings)
+    # Null and the missing labels are no labels; they are few among the
+    # distinct values, so they are filtered there.
+    keep = pc.and_kleene(labels.is_valid(),
+                         pc.invert(pc.is_in(labels, value_set=pa.array(MISSING_TEXT, pa.large_string()))))
+    keep = pc.fill_null(keep, False)
+    return Column(labels.filter(keep), None if counts is None else counts.filter(keep), True)
+
+
+def sorted_column(column: Column) -> Column:
+    """A column of Arrow labels (as `_arrow_distinct` gives them) with its
+    labels sorted, as NumPy arrays."""
+    import pyarrow.compute as pc
+
     # Arrow sorts strings by their bytes: tarnix's order.
-    order = pc.array_sort_indices(labels)
-    return text_column(labels.take(order).to_numpy(zero_copy_only=False).astype(STRINGS),
-                       counts.take(order).to_numpy(zero_copy_only=False))
+    order = pc.array_sort_indices(column.labels)
+    labels = column.labels.take(order).to_numpy(zero_copy_only=False)
+    counts = None if column.counts is None else column.counts.take(order).to_numpy(zero_copy_only=False)
+    return text_column(labels, counts, column.flag)
 
 
-def tally(table: Any, as_text: Iterable[int] = (), count: bool = True) -> Tally:
+def arrow_labels(column: Column) -> Column:
+    """A text column with its labels (and counts) as Arrow arrays, as they
+    merge on a Dask worker."""
+    import pyarrow as pa
+
+    if column.labels is None or isinstance(column.labels, (pa.Array, pa.ChunkedArray)):
+        return column
+    return Column(pa.array(column.labels, pa.large_string()),
+                  None if column.counts is None else pa.array(column.counts, pa.int64()), column.flag)
+
+
+def tally(table: Any, as_text: Iterable[int] = (), count: bool = True,
+          arrow: bool = False) -> Tally:
     """Labels and counts of every text column of `table` (a DataFrame with
     positional column names or a 2-D array). The columns in `as_text` are
     text even where every cell is a number (their `flag` then is False).
     Arrow-stored string columns are counted by Arrow; the other columns
-    through one encode."""
+    through one encode. With `arrow`, every text column's labels and counts
+    are Arrow arrays in no particular order (see `merge_arrow`)."""
     rows, width = table.shape
     columns: list[Column | None] = [None] * width
+    dtypes = column_dtypes(table)
     for j in range(width):
-        strings = _arrow_strings(table, j)
+        strings = _arrow_strings(table, j, dtypes[j])
         if strings is not None:
-            columns[j] = _arrow_tally(strings)
+            found = _arrow_distinct(strings, count)
+            columns[j] = found if arrow else sorted_column(found)
     rest = [j for j in range(width) if columns[j] is None]
     if rest:
         part = table
@@ -281,50 +319,60 @@ def tally(table: Any, as_text: Iterable[int] = (), count: bool = True) -> Tally:
             part = table.iloc[:, rest]
             part.columns = pd.RangeIndex(len(rest))
         text = [i for i, j in enumerate(rest) if j in set(as_text)]
-        found = tally_codes(*encode_with_text(part, text), count=count)
+        found_rest = tally_codes(*encode_with_text(part, text), count=count)
         for i, j in enumerate(rest):
-            columns[j] = found.columns[i]
+            columns[j] = arrow_labels(found_rest.columns[i]) if arrow else found_rest.columns[i]
     return Tally(rows, columns)  # type: ignore[arg-type]
 
 
-def _merge_labels(a: Column, b: Column) -> Column:
-    big, small = (a, b) if len(a.labels) >= len(b.labels) else (b, a)  # type: ignore[arg-type]
-    big_labels, big_counts = _text(big)
-    small_labels, small_counts = _text(small)
-    at = np.searchsorted(big_labels, small_labels)
-    found = at < len(big_labels)
-    found[found] = big_labels[at[found]] == small_labels[found]
-    labels = big_labels
+def merge_labels(columns: list[Column]) -> Column:
+    """One text column from several (sorted NumPy labels): the union of
+    their labels, sorted, with their counts summed (None if any is)."""
+    flag = any(column.flag for column in columns)
+    counted = all(column.counts is not None for column in columns)
+    columns = [column for column in columns if len(column.labels)] or columns[:1]
+    if len(columns) == 1:
+        return Column(columns[0].labels, columns[0].counts if counted else None, flag)
+    labels = np.concatenate([column.labels for column in columns])
+    first, rank = merge_runs(labels, np.cumsum([len(column.labels) for column in columns]))
     counts = None
-    if big_counts is not None and small_counts is not None:
-        counts = big_counts.copy()
-        counts[at[found]] += small_counts[found]
-    if not found.all():
-        labels = np.insert(labels, at[~found], small_labels[~found])
-        if counts is not None:
-            counts = np.insert(counts, at[~found], small_counts[~found])  # type: ignore[index]
-    return Column(labels, counts, a.flag or b.flag)
+    if counted:
+        counts = np.bincount(rank, weights=np.concatenate([column.counts for column in columns]),
+                             minlength=len(first)).astype(np.int64)
+    return Column(labels[first], counts, flag)
 
 
-def _text(column: Column) -> tuple[np.ndarray, np.ndarray | None]:
-    assert column.labels is not None
-    return column.labels, column.counts
+def merge_arrow(columns: list[Column]) -> Column:
+    """`merge_labels` for columns of Arrow labels, hashed by Arrow and left
+    unsorted."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    flag = any(column.flag for column in columns)
+    labels = pa.chunked_array([column.labels for column in columns])
+    if any(column.counts is None for column in columns):
+        return Column(pc.unique(labels), None, flag)
+    counts = pa.chunked_array([column.counts for column in columns])
+    summed = pa.table({"label": labels, "count": counts}).group_by("label").aggregate([("count", "sum")])
+    return Column(summed["label"].combine_chunks(), summed["count_sum"].combine_chunks(), flag)
 
 
-def merge(a: Tally, b: Tally, name: Callable[[int], Any] = lambda j: j) -> Tally:
-    """The tally of two tables stacked. A column that is text in one and
-    numeric in the other is text when the numeric side holds no number
-    (only NaN); otherwise it is an error."""
+def merge(tallies: list[Tally], name: Callable[[int], Any] = lambda j: j,
+          labels: Callable[[list[Column]], Column] = merge_labels) -> Tally:
+    """The tally of several tables stacked; `labels` merges the text
+    columns. A column that is text in one and numeric in another is text
+    when the numeric ones hold no number (only NaN); otherwise it is an
+    error."""
     columns = []
-    for j, (x, y) in enumerate(zip(a.columns, b.columns)):
-        if x.labels is None and y.labels is None:
-            columns.append(Column(None, None, x.flag or y.flag))
-        elif x.labels is not None and y.labels is not None:
-            columns.append(_merge_labels(x, y))
-        else:
-            text, numeric = (x, y) if x.labels is not None else (y, x)
-            if numeric.flag:
-                raise ValueError(f"Column {name(j)!r} holds numbers in one table and text in "
-                                 f"another, e.g. the label {str(_text(text)[0][-1])!r}")
-            columns.append(text)
-    return Tally(a.rows + b.rows, columns)
+    for j, parts in enumerate(zip(*(t.columns for t in tallies))):
+        text = [part for part in parts if part.labels is not None]
+        numbers = any(part.flag for part in parts if part.labels is None)
+        if not text:
+            columns.append(Column(None, None, numbers))
+            continue
+        if numbers:
+            example = next((str(c.labels[len(c.labels) - 1]) for c in text if len(c.labels)), "")
+            raise ValueError(f"Column {name(j)!r} holds numbers in one table and text in "
+                             f"another, e.g. the label {example!r}")
+        columns.append(text[0] if len(text) == 1 else labels(text))
+    return Tally(sum(t.rows for t in tallies), columns)

@@ -13,8 +13,10 @@ from sklearn.preprocessing import OrdinalEncoder  # noqa: E402
 from sklearn.tree import DecisionTreeClassifier  # noqa: E402
 from sklearn.utils.estimator_checks import parametrize_with_checks  # noqa: E402
 
+import tarnix_learn  # noqa: E402
 from conftest import column, obj_array  # noqa: E402
 from tarnix_learn import TextColumnEncoder  # noqa: E402
+from tarnix_learn._native import merge_runs  # noqa: E402
 
 nan = np.nan
 EXPECTED_FAILED_CHECKS = {
@@ -326,9 +328,12 @@ def _chunked_table():
     return frame
 
 
+@pytest.mark.parametrize("merge_at", [None, 0])  # chunks merged when needed, or as they come
 @pytest.mark.parametrize("option", ["defaults", "both-limits", "min_frequency-share", "every-option"])
 @pytest.mark.parametrize("chunks", [1, 3, 7])
-def test_partial_fit_equals_one_fit(option, chunks):
+def test_partial_fit_equals_one_fit(option, chunks, merge_at, monkeypatch):
+    if merge_at is not None:
+        monkeypatch.setattr(tarnix_learn, "MERGE_AT", merge_at)
     params = dict(OPTIONS[option], handle_unknown="use_encoded_value", unknown_value=-1)
     if "categories" in params:
         params["categories"] = params["categories"] + [None, None]
@@ -337,18 +342,51 @@ def test_partial_fit_equals_one_fit(option, chunks):
     parts = TextColumnEncoder(**params)
     for chunk in np.array_split(np.arange(len(frame)), chunks):
         parts.partial_fit(frame.iloc[chunk])
+    pd.testing.assert_frame_equal(parts.transform(frame), whole.transform(frame))
     for ours, theirs in zip(parts.categories_ + parts.infrequent_categories_,
                             whole.categories_ + whole.infrequent_categories_):
         assert (ours is None and theirs is None) or ours.tolist() == theirs.tolist()
-    pd.testing.assert_frame_equal(parts.transform(frame), whole.transform(frame))
 
 
-def test_partial_fit_numbers_then_text():
-    enc = TextColumnEncoder().partial_fit(pd.DataFrame({"n": [1.0, 2.0]}))
-    with pytest.raises(ValueError, match="'n' holds numbers in one table and text"):
-        enc.partial_fit(pd.DataFrame({"n": ["x"]}))
+# params, first chunk's cells, second chunk's cells: the second partial_fit's error
+@pytest.mark.parametrize("params, first, second, error", [
+    ({}, [1.0, 2.0], ["x"], "'n' holds numbers in one table and text"),
+    ({"categories": [["a", "b"]]}, ["a"], ["b", "c"], r"unknown categories \['c'\]"),
+    ({"dtype": np.int64}, ["a"], ["b", None], "There are missing values"),
+    ({"handle_unknown": "use_encoded_value", "unknown_value": 1}, ["a"], ["b"], "unknown_value=1 is the code"),
+])
+def test_partial_fit_fails_at_the_chunk(params, first, second, error):
+    enc = TextColumnEncoder(**params).partial_fit(pd.DataFrame({"n": first}))
+    with pytest.raises(ValueError, match=error):
+        enc.partial_fit(pd.DataFrame({"n": pd.Series(second, dtype=object)}))
     with pytest.raises(ValueError, match="feature names"):
         enc.partial_fit(pd.DataFrame({"m": [1.0]}))
+
+
+# runs of labels (each sorted by code point) -> merge_runs' result, or its error
+@pytest.mark.parametrize("runs, error", [
+    ([["a", "b"], ["a", "c"], []], None),
+    # the first 8 bytes equal, or one label the other's beginning
+    ([["abcdefgh1", "abcdefgh2"], ["abcdefgh", "abcdefgh10", "abcdefgh2"]], None),
+    ([["a", "a\x00", "ab"], ["a\x00b", "a\x01"]], None),
+    # bytes above 0x7f after every ASCII byte; 4-byte UTF-8 after 3-byte
+    ([["Z", "z", "é", "\uffff"], ["\x7f", "\x80", "Å", "\U0001f600"]], None),
+    ([["b", "a"]], "not greater"),
+    ([["a", "a"]], "not greater"),
+    ([["a", 1]], "not a str"),
+])
+def test_merge_runs(runs, error):
+    labels = np.array([label for run in runs for label in run], dtype=object)
+    ends = np.cumsum([len(run) for run in runs])
+    if error:
+        with pytest.raises((ValueError, TypeError), match=error):
+            merge_runs(labels, ends)
+        return
+    first, rank = merge_runs(labels, ends)
+    distinct = sorted(set(labels))
+    assert labels[first].tolist() == distinct
+    assert first.tolist() == [labels.tolist().index(label) for label in distinct]
+    assert [distinct[r] for r in rank] == labels.tolist()
 
 
 @pytest.mark.parametrize("kind", ["polars", "arrow"])
