@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "column_stage.hpp"
+#include "core/column_stage.hpp"
 #include "pool/pool.hpp"
-#include "python/records.hpp"
+#include "core/records.hpp"
 
 using namespace tarnix;
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "boundary/arg_match.hpp"
+#include "core/arg_match.hpp"
 #include "boundary/error.hpp"
 
 namespace tarnix {

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "boundary/compat.hpp"
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 #include "boundary/interned.hpp"
 #include "boundary/panic_exception.hpp"
 #include "boundary/text.hpp"

@@ -13,7 +13,7 @@
 #include <new>
 
 #include "boundary/error.hpp"
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 #include "boundary/panic_exception.hpp"
 
 namespace tarnix {

@@ -7,9 +7,9 @@
 #include <limits>
 #include <optional>
 
-#include "arrow_strings.hpp"
+#include "core/arrow_strings.hpp"
 #include "boundary/error.hpp"
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 #include "boundary/once.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"

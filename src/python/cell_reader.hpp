@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "boundary/python.hpp"
-#include "table_cells.hpp"
+#include "core/table_cells.hpp"
 
 namespace tarnix {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "boundary/compat.hpp"
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
 #include "python/encode_object_array.hpp"

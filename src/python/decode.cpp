@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
 #include "python/numpy_api.hpp"

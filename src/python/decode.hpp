@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "boundary/error.hpp"
-#include "python/records.hpp"
+#include "core/records.hpp"
 
 namespace tarnix {
 

@@ -8,13 +8,13 @@
 
 #include "boundary/detached.hpp"
 #include "boundary/error.hpp"
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 #include "boundary/interned.hpp"
 #include "boundary/text.hpp"
 #include "python/cell_reader.hpp"
 #include "python/frame_columns.hpp"
 #include "python/numpy_api.hpp"
-#include "column_stage.hpp"
+#include "core/column_stage.hpp"
 
 namespace tarnix {
 

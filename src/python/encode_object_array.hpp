@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "boundary/python.hpp"
-#include "python/records.hpp"
+#include "core/records.hpp"
 
 namespace tarnix {
 

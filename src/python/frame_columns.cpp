@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "arrow_strings.hpp"
+#include "core/arrow_strings.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
 #include "python/cell_reader.hpp"

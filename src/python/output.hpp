@@ -2,7 +2,7 @@
 #pragma once
 
 #include "boundary/error.hpp"
-#include "python/records.hpp"
+#include "core/records.hpp"
 
 namespace tarnix {
 

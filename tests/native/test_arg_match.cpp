@@ -1,5 +1,5 @@
 // Argument matching: slot assignment and every TypeError text, byte for byte.
-#include "boundary/arg_match.hpp"
+#include "core/arg_match.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Views of the cells of Arrow string arrays built here by hand: both offset
 // widths and the view layout, array offsets, validity bitmaps, the labels of
 // null cells across the chunks of one column, and malformed arrays.
-#include "arrow_strings.hpp"
-#include "boundary/fatal.hpp"
+#include "core/arrow_strings.hpp"
+#include "core/fatal.hpp"
 
 #include <gtest/gtest.h>
 

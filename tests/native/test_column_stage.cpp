@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "column_stage.hpp"
+#include "core/column_stage.hpp"
 
 namespace tarnix {
 namespace {

@@ -1,7 +1,7 @@
 // Label encoding of one column: dense codes in byte order, NaN for missing
 // labels, and the label map / code map that go with them.
-#include "boundary/fatal.hpp"
-#include "label_encode.hpp"
+#include "core/fatal.hpp"
+#include "core/label_encode.hpp"
 #include "pool/pool.hpp"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include <numeric>
 #include <vector>
 
-#include "python/records.hpp"
+#include "core/records.hpp"
 
 namespace tarnix {
 namespace {

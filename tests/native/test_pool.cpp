@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 #include "pool/cpu_count.hpp"
 #include "pool/pool.hpp"
 

@@ -1,5 +1,5 @@
 // Rendering doubles as labels: shortest round-trip digits, always positional.
-#include "python/render.hpp"
+#include "core/render.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "column_stage.hpp"
+#include "core/column_stage.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <functional>
 #include <optional>
 
-#include "label_encode.hpp"
+#include "core/label_encode.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {

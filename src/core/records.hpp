@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "python/encoding_info.hpp"
+#include "core/encoding_info.hpp"
 
 namespace tarnix {
 

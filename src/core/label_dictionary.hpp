@@ -11,7 +11,7 @@
 
 #include <absl/container/flat_hash_set.h>
 
-#include "label_encode.hpp"
+#include "core/label_encode.hpp"
 
 namespace tarnix {
 

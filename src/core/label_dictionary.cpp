@@ -1,4 +1,4 @@
-#include "label_dictionary.hpp"
+#include "core/label_dictionary.hpp"
 
 namespace tarnix {
 

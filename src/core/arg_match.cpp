@@ -1,4 +1,4 @@
-#include "boundary/arg_match.hpp"
+#include "core/arg_match.hpp"
 
 namespace tarnix {
 

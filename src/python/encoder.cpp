@@ -1,4 +1,4 @@
-#include "encoder.hpp"
+#include "python/encoder.hpp"
 
 #include <atomic>
 #include <cstdint>

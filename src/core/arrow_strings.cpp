@@ -1,8 +1,8 @@
-#include "arrow_strings.hpp"
+#include "core/arrow_strings.hpp"
 
 #include <cstring>
 
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 
 namespace tarnix {
 

@@ -1,4 +1,4 @@
-#include "python/encoding_info.hpp"
+#include "core/encoding_info.hpp"
 
 #include <sys/random.h>
 

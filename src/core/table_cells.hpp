@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "arrow_strings.hpp"
-#include "label_column.hpp"
-#include "label_dictionary.hpp"
-#include "label_encode.hpp"
+#include "core/arrow_strings.hpp"
+#include "core/label_column.hpp"
+#include "core/label_dictionary.hpp"
+#include "core/label_encode.hpp"
 
 namespace tarnix {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "label_column.hpp"
-#include "python/encoding_info.hpp"
+#include "core/label_column.hpp"
+#include "core/encoding_info.hpp"
 
 namespace tarnix {
 

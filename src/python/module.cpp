@@ -3,7 +3,7 @@
 #include "boundary/guard.hpp"
 #include "boundary/interned.hpp"
 #include "boundary/text.hpp"
-#include "encoder.hpp"
+#include "python/encoder.hpp"
 
 namespace tarnix {
 

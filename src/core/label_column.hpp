@@ -12,7 +12,7 @@
 
 #include <absl/container/flat_hash_map.h>
 
-#include "python/encoding_info.hpp"
+#include "core/encoding_info.hpp"
 
 namespace tarnix {
 

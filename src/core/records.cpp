@@ -1,8 +1,8 @@
-#include "python/records.hpp"
+#include "core/records.hpp"
 
 #include <cstdint>
 
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {

@@ -1,4 +1,4 @@
-#include "label_encode.hpp"
+#include "core/label_encode.hpp"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,7 @@
 #include <optional>
 #include <string_view>
 
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {

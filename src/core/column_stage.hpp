@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "python/encoding_info.hpp"
-#include "send_ptr.hpp"
-#include "table_cells.hpp"
+#include "core/encoding_info.hpp"
+#include "core/send_ptr.hpp"
+#include "core/table_cells.hpp"
 
 namespace tarnix {
 

@@ -1,4 +1,4 @@
-#include "python/render.hpp"
+#include "core/render.hpp"
 
 #include <charconv>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "table_cells.hpp"
+#include "core/table_cells.hpp"
 
 #include <algorithm>
 
-#include "python/render.hpp"
+#include "core/render.hpp"
 
 namespace tarnix {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "boundary/fatal.hpp"
+#include "core/fatal.hpp"
 
 #include <pthread.h>
 #include <unistd.h>
