@@ -63,7 +63,7 @@ private:
     }
 
     static constexpr std::size_t kRecent = 64;
-    CategoryColumn column_{{}, nullptr, sizeof(std::int32_t), sizeof(std::int32_t), 0, 0};
+    CategoryColumn column_{{}, nullptr, sizeof(std::int32_t), sizeof(std::int32_t), 0, 0, {}};
     std::vector<std::int32_t> ids_;
     // The labels' numbers, looked up by text: each label's bytes are kept
     // once, in the categories.

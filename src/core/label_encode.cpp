@@ -283,17 +283,30 @@ std::int64_t CategoryColumn::code(std::size_t row) const noexcept {
 
 LabelCodes code_categories(const CategoryColumn& column, double* into) {
     const std::size_t count = column.categories.size();
-    // Which categories occur, and whether a cell after the first valid one is missing.
+    LabelCodes result;
+    if (into == nullptr) {
+        result.codes.resize(column.rows);
+        into = result.codes.data();
+    }
+    // Each row's code is read once, into `into` as a number (NaN when missing);
+    // the rows are coded from there. Which categories occur, and whether a cell
+    // after the first valid one is missing.
     std::vector<unsigned char> used(count, 0);
     std::atomic<bool> missing_later{false};
     std::atomic<bool> out_of_range{false};
-    pool::for_each_block(column.rows, [&](std::size_t begin, std::size_t end) {
+    const std::size_t first = std::min(column.first_valid, column.rows);
+    std::fill(into, into + first, kMissingCode);  // read as missing to find the first valid row
+    pool::for_each_block(column.rows - first, [&](std::size_t begin, std::size_t end) {
         bool missing = false, bad = false;
-        for (std::size_t row = begin; row < end; ++row) {
-            const std::int64_t code = column.code(row);
+        for (std::size_t row = first + begin; row < first + end; ++row) {
+            const std::int64_t code = row == first && column.first_code ? *column.first_code : column.code(row);
             if (code >= 0 && static_cast<std::uint64_t>(code) < count) {
                 std::atomic_ref<unsigned char>(used[static_cast<std::size_t>(code)]).store(1, std::memory_order_relaxed);
-            } else if (code == -1) {
+                into[row] = static_cast<double>(code);
+                continue;
+            }
+            into[row] = kMissingCode;
+            if (code == -1) {
                 missing = missing || row > column.first_valid;
             } else {
                 bad = true;
@@ -304,7 +317,6 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
     });
     if (out_of_range.load()) panic("a categorical column holds a code outside its categories");
 
-    LabelCodes result;
     std::vector<std::size_t> id_of_category(count, 0);
     for (std::size_t category = 0; category < count; ++category) {
         if (!used[category]) continue;
@@ -323,15 +335,12 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
     if (missing_later.load()) add_label("nan");
 
     result.code_of_distinct = codes_of_distinct<std::size_t>(result.distinct);
-    if (into == nullptr) {
-        result.codes.resize(column.rows);
-        into = result.codes.data();
-    }
     pool::for_each_block(column.rows, [&](std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row) {
-            const std::int64_t code = column.code(row);
-            into[row] = code < 0 ? kMissingCode
-                                         : result.code_of_distinct[id_of_category[static_cast<std::size_t>(code)]];
+            const double category = into[row];
+            if (!std::isnan(category)) {
+                into[row] = result.code_of_distinct[id_of_category[static_cast<std::size_t>(category)]];
+            }
         }
     });
     return result;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,9 @@ struct CategoryColumn {
     int code_bytes = 1;            // 1, 2, 4 or 8
     std::size_t rows = 0;
     std::size_t first_valid = 0;   // the first row with a category
+    // The code of row first_valid when it was read to find that row: the rows
+    // up to it are not read again (their owner may change them meanwhile).
+    std::optional<std::int64_t> first_code;
 
     std::int64_t code(std::size_t row) const noexcept;
 };
@@ -51,7 +55,8 @@ struct CategoryColumn {
 // cells read one by one (the categories' text, "NaN" for missing cells before
 // the first valid one and "nan" after it): only the categories that occur get
 // codes, in byte order of their text. A code outside the categories is a
-// fatal error.
+// fatal error. Each row's code is read once, so a row is coded by the category
+// it held when read, even if its owner changes the codes meanwhile.
 LabelCodes code_categories(const CategoryColumn& column, double* into = nullptr);
 
 // ...then the labels in code order (the column, which `distinct` may view,

@@ -366,9 +366,15 @@ void read_categorical_column(PyObject* codes, std::vector<std::string> categorie
                              std::size_t into, TableCells& cells) {
     auto* array = reinterpret_cast<PyArrayObject*>(codes);
     CategoryColumn column{std::move(categories), static_cast<const char*>(PyArray_DATA(array)),
-                          PyArray_STRIDES(array)[0], static_cast<int>(PyArray_ITEMSIZE(array)), rows, 0};
+                          PyArray_STRIDES(array)[0], static_cast<int>(PyArray_ITEMSIZE(array)), rows, 0, {}};
     cells.trust_row_count();
-    while (column.first_valid < rows && column.code(column.first_valid) < 0) ++column.first_valid;
+    for (; column.first_valid < rows; ++column.first_valid) {
+        const std::int64_t code = column.code(column.first_valid);
+        if (code >= 0) {
+            column.first_code = code;
+            break;
+        }
+    }
     if (column.first_valid == rows) return add_missing_numbers(rows, into, cells);
     cells.set_categories(into, std::move(column));
 }

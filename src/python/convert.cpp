@@ -154,19 +154,47 @@ Matrix float_array_matrix(PyObject* obj) {
     return Matrix::row_major(std::move(buffer), rows, cols);
 }
 
+// Whether obj has the attribute, as hasattr() would say, without calling what
+// its class defines under that name (pandas builds "values" when asked): a name
+// its class or a base defines is there; any other is looked up on the
+// instance, which finds it in its __dict__ or asks its __getattr__.
+Result<bool> has_attribute(PyObject* obj, PyObject* name) {
+    Ref mro = Ref::borrow(Py_TYPE(obj)->tp_mro);
+    for (Py_ssize_t i = 0; mro && i < PyTuple_GET_SIZE(mro.get()); ++i) {
+        Ref dict = own(PyType_GetDict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro.get(), i))));
+        const int found = PyDict_Contains(dict.get(), name);
+        if (found < 0) return PyErr::fetch();
+        if (found == 1) return true;
+    }
+    PyObject* value = nullptr;
+    const int found = PyObject_GetOptionalAttr(obj, name, &value);
+    Ref owned = Ref::steal(value);
+    if (found < 0) return PyErr::fetch();
+    return found == 1;
+}
+
+PyErr refuse(const std::string& name) {
+    print_line_to_stdout(name);
+    return PyErr::lazy(PyExc_TypeError, "Unsupported type: '" + name + "'. Supported types are: " +
+                                            std::string(kSupportedTypes));
+}
+
 }  // namespace
 
 Result<ConversionResult> pyany_to_vec(PyObject* obj, Reading reading) {
     TRY_ASSIGN(std::string name, class_name(obj));
     OUT out;
     if (name == "DataFrame") {
+        // Another library's frame (polars') is refused unless it has what is
+        // read of a frame: its columns, then its values.
+        TRY_ASSIGN(bool readable, has_attribute(obj, interned::columns()));
+        if (!readable) return refuse(name);
         TRY_ASSIGN(std::vector<std::string> columns, column_names(obj));
+        TRY_ASSIGN(readable, has_attribute(obj, interned::values()));
+        if (!readable) return refuse(name);
         out.kind = OUT::DataFrame{std::move(columns)};
     } else if (name != "ndarray" && name != "memmap") {
-        print_line_to_stdout(name);
-        return PyErr::lazy(PyExc_TypeError, "Unsupported type: '" + name +
-                                                "'. Supported types are: " +
-                                                std::string(kSupportedTypes));
+        return refuse(name);
     }
 
     if (is_float64_matrix(obj)) {

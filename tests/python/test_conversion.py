@@ -22,6 +22,10 @@ class Untouchable:
         raise AssertionError(f"read {name}")
 
 
+def no_such_attribute(self, name):
+    raise AttributeError(name)
+
+
 # ---------------------------------------------------------------- refusal
 
 
@@ -38,6 +42,11 @@ class Untouchable:
         (np.array([[1.0, 2.0]]).view(np.matrix), "matrix"),
         (MyFrame({"a": [1.0]}), "MyFrame"),
         (Untouchable(), "Untouchable"),
+        # named DataFrame, without what is read of one (as a polars frame, which has __getattr__)
+        (named("DataFrame", columns=["a"], shape=(600, 1), __getattr__=no_such_attribute),
+         "DataFrame"),
+        (named("DataFrame", columns=["a"], shape=(1, 1)), "DataFrame"),
+        (named("DataFrame", shape=(1, 1), values=obj_array([["x"]])), "DataFrame"),
     ],
     ids=lambda v: v if isinstance(v, str) else None,
 )
