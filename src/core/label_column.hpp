@@ -5,14 +5,12 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <string>
 #include <string_view>
 #include <vector>
 
 #include <absl/container/flat_hash_map.h>
 
-#include "core/encoding_info.hpp"
+#include "core/memo_table.hpp"
 
 namespace tarnix {
 
@@ -38,46 +36,29 @@ public:
     }
 
     void push_back(std::string_view label) {
-        if (label.size() >= kSharedBytes && push_repeat(label)) return;
-        bytes_.append(label);
-        ends_.push_back(bytes_.size());
+        if (label.size() >= kSharedBytes) {
+            repeats_.emplace(rows_.size(), long_labels_.get_or_insert(label));
+            label = {};
+        }
+        rows_.push_back(label);
     }
-    std::size_t size() const noexcept { return viewed_ ? views_.size() : ends_.size(); }
+    std::size_t size() const noexcept { return viewed_ ? views_.size() : rows_.size(); }
     bool empty() const noexcept { return size() == 0; }
     std::string_view operator[](std::size_t i) const noexcept {
         if (viewed_) return views_[i];
-        const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-        if (begin == ends_[i] && !repeats_.empty()) [[unlikely]] {
-            if (auto it = repeats_.find(i); it != repeats_.end()) return view(it->second);
+        const std::string_view label = rows_[i];
+        if (label.empty() && !repeats_.empty()) [[unlikely]] {
+            if (auto it = repeats_.find(i); it != repeats_.end()) return long_labels_.view(it->second);
         }
-        return std::string_view(bytes_).substr(begin, ends_[i] - begin);
+        return label;
     }
-    void reserve(std::size_t labels) { ends_.reserve(labels); }
+    void reserve(std::size_t labels) { rows_.reserve(labels); }
 
 private:
-    struct Span {
-        std::size_t begin;
-        std::size_t size;
-    };
-    std::string_view view(Span span) const noexcept { return std::string_view(bytes_).substr(span.begin, span.size); }
-
-    // A long label stored before becomes a repeat of it (true); a new one is
-    // remembered where it is about to be stored (false).
-    bool push_repeat(std::string_view label) {
-        const std::uint64_t hash = hash64(label);
-        auto [it, inserted] = long_labels_.try_emplace(hash, Span{bytes_.size(), label.size()});
-        // Two long labels with one 64-bit hash: the later one is simply stored again.
-        if (inserted || view(it->second) != label) return false;
-        repeats_.emplace(ends_.size(), it->second);
-        ends_.push_back(bytes_.size());
-        return true;
-    }
-
-    std::string bytes_;
-    std::vector<std::size_t> ends_;  // label i is bytes_[ends_[i - 1], ends_[i]), or a repeat
-    absl::flat_hash_map<std::size_t, Span> repeats_;           // row -> the stored label it repeats
-    absl::flat_hash_map<std::uint64_t, Span> long_labels_;     // hash -> first copy of each long label
-    std::vector<std::string_view> views_;                      // the labels, when viewed_
+    LabelList rows_;                                        // a long label's row holds no bytes
+    MemoTable<std::size_t> long_labels_;                    // each long label once
+    absl::flat_hash_map<std::size_t, std::size_t> repeats_;  // row -> its long label's id
+    std::vector<std::string_view> views_;                   // the labels, when viewed_
     bool viewed_ = false;
 };
 

@@ -1,18 +1,17 @@
 #include "core/label_dictionary.hpp"
 
+#include <optional>
+
 namespace tarnix {
 
 bool LabelDictionary::add(std::string_view label, const void* identity) {
-    auto found = index_.find(label);
-    std::int32_t id;
-    if (found != index_.end()) {
-        id = *found;
-    } else {
-        if (column_.categories.size() == kMostLabels) return false;
-        id = static_cast<std::int32_t>(column_.categories.size());
-        column_.categories.emplace_back(label);
-        index_.insert(id);
+    const std::uint64_t hash = hash64(label);
+    std::optional<std::uint32_t> found = labels_.find(label, hash);
+    if (!found) {
+        if (labels_.size() == kMostLabels) return false;
+        found = labels_.get_or_insert(label, hash);
     }
+    const auto id = static_cast<std::int32_t>(*found);
     if (identity != nullptr) recent_[slot_of(identity)] = Recent{identity, id};
     push(id);
     return true;

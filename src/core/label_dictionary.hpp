@@ -5,13 +5,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
 #include <vector>
 
-#include <absl/container/flat_hash_set.h>
-
 #include "core/label_encode.hpp"
+#include "core/memo_table.hpp"
 
 namespace tarnix {
 
@@ -24,7 +22,7 @@ public:
     static constexpr std::size_t kMostLabels = 4096;
 
     LabelDictionary() { refresh(); }
-    LabelDictionary(const LabelDictionary&) = delete;  // the index points into it
+    LabelDictionary(const LabelDictionary&) = delete;  // the column points into it
     LabelDictionary& operator=(const LabelDictionary&) = delete;
     // Adds a row; false (and nothing added) when the label would be one too many.
     bool add(std::string_view label, const void* identity);
@@ -42,7 +40,7 @@ public:
     const CategoryColumn& as_categories() const noexcept { return column_; }
     std::size_t size() const noexcept { return ids_.size(); }
     std::string_view operator[](std::size_t row) const noexcept {
-        return column_.categories[static_cast<std::size_t>(ids_[row])];
+        return labels_.view(static_cast<std::uint32_t>(ids_[row]));
     }
 
 private:
@@ -63,24 +61,9 @@ private:
     }
 
     static constexpr std::size_t kRecent = 64;
-    CategoryColumn column_{{}, nullptr, sizeof(std::int32_t), sizeof(std::int32_t), 0, 0, {}};
+    MemoTable<std::uint32_t> labels_;
+    CategoryColumn column_{&labels_.labels(), nullptr, sizeof(std::int32_t), sizeof(std::int32_t), 0, 0, {}, /*all_used=*/true};
     std::vector<std::int32_t> ids_;
-    // The labels' numbers, looked up by text: each label's bytes are kept
-    // once, in the categories.
-    struct IdHash {
-        using is_transparent = void;
-        const std::vector<std::string>* labels;
-        std::size_t operator()(std::int32_t id) const noexcept { return SeededHash{}((*labels)[id]); }
-        std::size_t operator()(std::string_view label) const noexcept { return SeededHash{}(label); }
-    };
-    struct IdEq {
-        using is_transparent = void;
-        const std::vector<std::string>* labels;
-        bool operator()(std::int32_t a, std::int32_t b) const noexcept { return a == b; }
-        bool operator()(std::int32_t a, std::string_view b) const noexcept { return (*labels)[a] == b; }
-        bool operator()(std::string_view a, std::int32_t b) const noexcept { return a == (*labels)[b]; }
-    };
-    absl::flat_hash_set<std::int32_t, IdHash, IdEq> index_{0, IdHash{&column_.categories}, IdEq{&column_.categories}};
     std::array<Recent, kRecent> recent_{};
 };
 

@@ -11,6 +11,8 @@
 #include <string_view>
 
 #include "core/fatal.hpp"
+#include "core/memo_table.hpp"
+#include "core/missing_labels.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {
@@ -26,73 +28,71 @@ constexpr std::size_t kParallelRows = std::size_t{1} << 16;
 // row, the number of its label among them.
 template <class Id>
 struct Distinct {
-    std::vector<std::string_view> labels;
+    std::vector<std::string_view> labels;  // views into `storage`
     std::vector<Id> ids;
-    std::vector<std::string> storage;  // bytes the labels may view instead of the column
+    std::vector<LabelList> storage;
+
+    // The labels of a memo table become the next numbers.
+    void adopt(LabelList list) {
+        for (std::size_t i = 0; i < list.size(); ++i) labels.push_back(list[i]);
+        storage.push_back(std::move(list));
+    }
 };
 
 // One pass, one hash per row.
 template <class Id>
 Distinct<Id> distinct_labels_sequential(const LabelColumn& column) {
-    const std::size_t n = column.size();
     Distinct<Id> result;
-    result.ids.resize(n);
-    absl::flat_hash_map<std::string_view, Id, SeededHash, StringEq> seen;
-    for (std::size_t row = 0; row < n; ++row) {
-        const std::string_view label = column[row];
-        auto [it, inserted] = seen.try_emplace(label, static_cast<Id>(result.labels.size()));
-        if (inserted) result.labels.push_back(label);
-        result.ids[row] = it->second;
-    }
+    result.ids.resize(column.size());
+    MemoTable<Id> memo;
+    memo.get_or_insert_all(column.size(), [&](std::size_t row) { return column[row]; }, result.ids.data());
+    result.adopt(std::move(memo).take_labels());
     return result;
 }
 
 // Few distinct labels: every block of rows is deduplicated on its own with a
-// small map that stays in cache, then the blocks' labels are merged. Nothing
+// small table that stays in cache, then the blocks' labels are merged. Nothing
 // as soon as a block meets more than kFewLabels labels: then spreading the
 // rows over buckets (below) is faster.
 template <class Id>
 std::optional<Distinct<Id>> distinct_labels_few(const LabelColumn& column) {
     constexpr std::size_t kFewLabels = 4096;
     constexpr std::size_t kBlockRows = std::size_t{1} << 16;
+    // Rows looked up between two checks of the count.
+    constexpr std::size_t kStretch = 1024;
     const std::size_t n = column.size();
     const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
     Distinct<Id> result;
     result.ids.resize(n);
-    std::vector<std::vector<std::string_view>> block_labels(blocks);
+    std::vector<std::optional<MemoTable<Id>>> block_labels(blocks);
     std::atomic<bool> too_many{false};
     pool::for_each_index(blocks, [&](std::size_t block) {
-        absl::flat_hash_map<std::string_view, Id, SeededHash, StringEq> seen;
-        std::vector<std::string_view>& labels = block_labels[block];
+        MemoTable<Id>& memo = block_labels[block].emplace();
         const std::size_t end = std::min(n, (block + 1) * kBlockRows);
-        for (std::size_t row = block * kBlockRows; row < end; ++row) {
-            const std::string_view label = column[row];
-            auto [it, inserted] = seen.try_emplace(label, static_cast<Id>(labels.size()));
-            if (inserted) {
-                labels.push_back(label);
-                if (labels.size() > kFewLabels || too_many.load(std::memory_order_relaxed)) {
-                    too_many.store(true, std::memory_order_relaxed);
-                    return;
-                }
+        for (std::size_t first = block * kBlockRows; first < end; first += kStretch) {
+            const std::size_t count = std::min(kStretch, end - first);
+            memo.get_or_insert_all(count, [&](std::size_t i) { return column[first + i]; }, &result.ids[first]);
+            if (memo.size() > kFewLabels || too_many.load(std::memory_order_relaxed)) {
+                too_many.store(true, std::memory_order_relaxed);
+                return;
             }
-            result.ids[row] = it->second;
         }
     });
     if (too_many.load()) return std::nullopt;
 
-    absl::flat_hash_map<std::string_view, Id, SeededHash, StringEq> seen;
+    MemoTable<Id> merged;
     std::vector<std::vector<Id>> global_id(blocks);
     for (std::size_t block = 0; block < blocks; ++block) {
-        for (std::string_view label : block_labels[block]) {
-            auto [it, inserted] = seen.try_emplace(label, static_cast<Id>(result.labels.size()));
-            if (inserted) result.labels.push_back(label);
-            global_id[block].push_back(it->second);
-        }
+        const MemoTable<Id>& memo = *block_labels[block];
+        global_id[block].resize(memo.size());
+        merged.get_or_insert_all(memo.size(), [&](std::size_t id) { return memo.view(static_cast<Id>(id)); },
+                                 global_id[block].data());
     }
     pool::for_each_index(blocks, [&](std::size_t block) {
         const std::size_t end = std::min(n, (block + 1) * kBlockRows);
         for (std::size_t row = block * kBlockRows; row < end; ++row) result.ids[row] = global_id[block][result.ids[row]];
     });
+    result.adopt(std::move(merged).take_labels());
     return result;
 }
 
@@ -151,48 +151,25 @@ Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
     });
     std::vector<std::uint64_t>().swap(hashes);
 
-    // Deduplicate each bucket: the map holds the bucket's entry of the first
-    // row of every label; each entry's row then learns its label's number.
-    struct EntryHash {
-        const Entry* entries;
-        std::size_t operator()(std::size_t at) const noexcept { return entries[at].hash; }
-    };
-    struct EntryEq {
-        const Entry* entries;
-        bool operator()(std::size_t a, std::size_t b) const noexcept {
-            return entries[a].label == entries[b].label;
-        }
-    };
-    std::vector<std::vector<std::size_t>> label_ends(kBuckets);  // ends of each distinct label in storage
-    Distinct<Id> result;
-    result.storage.resize(kBuckets);
+    // Deduplicate each bucket into its own memo table; each entry's row then
+    // learns its label's number.
+    std::vector<std::optional<MemoTable<Id>>> bucket_labels(kBuckets);
     std::vector<Id> local_ids(n);
     pool::for_each_index(kBuckets, [&](std::size_t bucket) {
-        absl::flat_hash_map<std::size_t, Id, EntryHash, EntryEq> seen(0, EntryHash{entries.data()},
-                                                                      EntryEq{entries.data()});
-        std::string& bytes = result.storage[bucket];
+        MemoTable<Id>& memo = bucket_labels[bucket].emplace();
         const std::size_t end = bucket_start[bucket + 1];
         for (std::size_t at = bucket_start[bucket]; at < end; ++at) {
             // Entries view labels all over the column: fetched ahead.
             if (at + 16 < end) __builtin_prefetch(entries[at + 16].label.data());
-            auto [it, inserted] = seen.try_emplace(at, static_cast<Id>(label_ends[bucket].size()));
-            if (inserted) {
-                bytes.append(entries[at].label);
-                label_ends[bucket].push_back(bytes.size());
-            }
-            local_ids[at] = it->second;
+            local_ids[at] = memo.get_or_insert(entries[at].label, entries[at].hash);
         }
     });
 
+    Distinct<Id> result;
     std::array<std::size_t, kBuckets> first_id{};
     for (std::size_t bucket = 0; bucket < kBuckets; ++bucket) {
         first_id[bucket] = result.labels.size();
-        const std::string_view bytes = result.storage[bucket];
-        std::size_t begin = 0;
-        for (std::size_t end : label_ends[bucket]) {
-            result.labels.push_back(bytes.substr(begin, end - begin));
-            begin = end;
-        }
+        result.adopt(std::move(*bucket_labels[bucket]).take_labels());
     }
     result.ids.resize(n);
     pool::for_each_index(kBuckets, [&](std::size_t bucket) {
@@ -203,41 +180,19 @@ Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
     return result;
 }
 
-// The first eight bytes of a label, zero-padded, as a big-endian integer:
-// when two prefixes differ they order the labels as their bytes do.
-std::uint64_t prefix_of(std::string_view label) noexcept {
-    unsigned char bytes[8] = {};
-    std::memcpy(bytes, label.data(), std::min<std::size_t>(label.size(), 8));
-    std::uint64_t prefix = 0;
-    for (unsigned char byte : bytes) prefix = (prefix << 8) | byte;
-    return prefix;
-}
-
-template <class Id>
-struct SortKey {
-    std::uint64_t prefix;
-    Id id;
-    bool missing;
-};
-
 // The code of every distinct label: its rank in byte order among the labels
 // that are not missing labels; NaN for those.
 template <class Id>
 std::vector<double> codes_of_distinct(const std::vector<std::string_view>& distinct) {
-    std::vector<SortKey<Id>> order(distinct.size());
+    std::vector<Id> missing;
     for (std::size_t id = 0; id < distinct.size(); ++id) {
-        order[id] = SortKey<Id>{prefix_of(distinct[id]), static_cast<Id>(id), is_missing_label(distinct[id])};
+        if (is_missing_label(distinct[id])) missing.push_back(static_cast<Id>(id));
     }
-    // Byte order: the prefixes decide unless equal; then the whole labels do
-    // (std::string_view compares bytes as unsigned, the shorter first on a tie).
-    pool::sort_unstable(order.begin(), order.end(), [&](const SortKey<Id>& a, const SortKey<Id>& b) {
-        if (a.prefix != b.prefix) return a.prefix < b.prefix;
-        return distinct[a.id] < distinct[b.id];
-    });
     std::vector<double> code_of_id(distinct.size());
     std::uint64_t next_code = 0;
-    for (const SortKey<Id>& key : order) {
-        code_of_id[key.id] = key.missing ? kMissingCode : static_cast<double>(next_code++);
+    for (Id id : byte_order<Id>(distinct.size(), [&](std::size_t id) { return distinct[id]; })) {
+        const bool is_missing = std::find(missing.begin(), missing.end(), id) != missing.end();
+        code_of_id[id] = is_missing ? kMissingCode : static_cast<double>(next_code++);
     }
     return code_of_id;
 }
@@ -264,6 +219,10 @@ LabelCodes code_labels_with(const LabelColumn& labels, double* into) {
 
 }  // namespace
 
+std::vector<double> codes_of_labels(const std::vector<std::string_view>& distinct) {
+    return codes_of_distinct<std::uint32_t>(distinct);
+}
+
 LabelCodes code_labels(const LabelColumn& labels, double* into) {
     if (labels.size() <= std::numeric_limits<std::uint32_t>::max()) {
         return code_labels_with<std::uint32_t>(labels, into);
@@ -282,16 +241,15 @@ std::int64_t CategoryColumn::code(std::size_t row) const noexcept {
 }
 
 LabelCodes code_categories(const CategoryColumn& column, double* into) {
-    const std::size_t count = column.categories.size();
+    const std::size_t count = column.categories->size();
     LabelCodes result;
     if (into == nullptr) {
         result.codes.resize(column.rows);
         into = result.codes.data();
     }
-    // Each row's code is read once, into `into` as a number (NaN when missing);
-    // the rows are coded from there. Which categories occur, and whether a cell
-    // after the first valid one is missing.
-    std::vector<unsigned char> used(count, 0);
+    // Each row's code is read once: its category's number goes where its
+    // code will be, and the categories in use are marked...
+    std::vector<unsigned char> used(count, column.all_used ? 1 : 0);
     std::atomic<bool> missing_later{false};
     std::atomic<bool> out_of_range{false};
     const std::size_t first = std::min(column.first_valid, column.rows);
@@ -301,15 +259,17 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
         for (std::size_t row = first + begin; row < first + end; ++row) {
             const std::int64_t code = row == first && column.first_code ? *column.first_code : column.code(row);
             if (code >= 0 && static_cast<std::uint64_t>(code) < count) {
-                std::atomic_ref<unsigned char>(used[static_cast<std::size_t>(code)]).store(1, std::memory_order_relaxed);
                 into[row] = static_cast<double>(code);
-                continue;
-            }
-            into[row] = kMissingCode;
-            if (code == -1) {
-                missing = missing || row > column.first_valid;
+                if (!column.all_used) {
+                    std::atomic_ref<unsigned char>(used[static_cast<std::size_t>(code)]).store(1, std::memory_order_relaxed);
+                }
             } else {
-                bad = true;
+                into[row] = kMissingCode;
+                if (code == -1) {
+                    missing = missing || row > column.first_valid;
+                } else {
+                    bad = true;
+                }
             }
         }
         if (missing) missing_later.store(true, std::memory_order_relaxed);
@@ -317,11 +277,12 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
     });
     if (out_of_range.load()) panic("a categorical column holds a code outside its categories");
 
+    // ...then only those get codes, in byte order...
     std::vector<std::size_t> id_of_category(count, 0);
     for (std::size_t category = 0; category < count; ++category) {
         if (!used[category]) continue;
         id_of_category[category] = result.distinct.size();
-        result.distinct.emplace_back(column.categories[category]);
+        result.distinct.push_back((*column.categories)[category]);
     }
     // The labels of missing cells: the rendered NaN before the first valid
     // cell, str(nan) after it. They have no code, so which one of several
@@ -331,16 +292,19 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
             result.distinct.push_back(label);
         }
     };
-    if (column.first_valid > 0) add_label("NaN");
-    if (missing_later.load()) add_label("nan");
-
+    if (column.first_valid > 0) add_label(kNanLabel);
+    if (missing_later.load()) add_label(kStrNanLabel);
     result.code_of_distinct = codes_of_distinct<std::size_t>(result.distinct);
+
+    // ...and each row's number becomes its code, where it lies.
+    std::vector<double> code_of_category(count, kMissingCode);
+    for (std::size_t category = 0; category < count; ++category) {
+        if (used[category]) code_of_category[category] = result.code_of_distinct[id_of_category[category]];
+    }
     pool::for_each_block(column.rows, [&](std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row) {
-            const double category = into[row];
-            if (!std::isnan(category)) {
-                into[row] = result.code_of_distinct[id_of_category[static_cast<std::size_t>(category)]];
-            }
+            const double number = into[row];
+            if (!std::isnan(number)) into[row] = code_of_category[static_cast<std::size_t>(number)];
         }
     });
     return result;

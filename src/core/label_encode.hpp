@@ -8,8 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/label_column.hpp"
 #include "core/encoding_info.hpp"
+#include "core/label_column.hpp"
+#include "core/memo_table.hpp"
 
 namespace tarnix {
 
@@ -25,8 +26,8 @@ LabelEncoding label_encode(const LabelColumn& labels);
 // label_encode in two steps, so that the records of several columns can be built
 // side by side: first the codes...
 struct LabelCodes {
-    std::vector<std::string_view> distinct;  // the distinct labels, views into the column or storage
-    std::vector<std::string> storage;
+    std::vector<std::string_view> distinct;  // the distinct labels, views into storage or a category list
+    std::vector<LabelList> storage;
     std::vector<double> code_of_distinct;    // code of each (NaN for missing labels)
     std::vector<double> codes;               // code of each row, unless written to `into`
 };
@@ -34,11 +35,11 @@ struct LabelCodes {
 // to `codes`.
 LabelCodes code_labels(const LabelColumn& labels, double* into = nullptr);
 
-// A categorical column: the text of every category and, for every row, the
-// number of its category (a signed integer of code_bytes bytes; -1 for a
-// missing cell).
+// A categorical column: the text of every category (kept elsewhere, for as
+// long as the column) and, for every row, the number of its category (a
+// signed integer of code_bytes bytes; -1 for a missing cell).
 struct CategoryColumn {
-    std::vector<std::string> categories;
+    const LabelList* categories = nullptr;
     const char* codes = nullptr;   // the first row's code
     std::ptrdiff_t stride = 0;     // bytes from one row's code to the next
     int code_bytes = 1;            // 1, 2, 4 or 8
@@ -47,6 +48,7 @@ struct CategoryColumn {
     // The code of row first_valid when it was read to find that row: the rows
     // up to it are not read again (their owner may change them meanwhile).
     std::optional<std::int64_t> first_code;
+    bool all_used = false;         // every category is some row's (no missing cells either)
 
     std::int64_t code(std::size_t row) const noexcept;
 };
@@ -58,6 +60,10 @@ struct CategoryColumn {
 // fatal error. Each row's code is read once, so a row is coded by the category
 // it held when read, even if its owner changes the codes meanwhile.
 LabelCodes code_categories(const CategoryColumn& column, double* into = nullptr);
+
+// The code of each distinct label: its rank in byte order among those that
+// are not missing labels; NaN for those.
+std::vector<double> codes_of_labels(const std::vector<std::string_view>& distinct);
 
 // ...then the labels in code order (the column, which `distinct` may view,
 // must still live).

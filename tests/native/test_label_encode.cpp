@@ -165,7 +165,8 @@ TEST_P(CodeCategories, AsTheirLabelsWouldBeCoded) {
         put(2 * (rows - 1 - row) + 1, 99);
         if (c.codes[row] >= 0 && first_valid == rows) first_valid = row;
     }
-    const tarnix::CategoryColumn column{c.categories, slots.data() + 2 * (rows - 1) * width,
+    const tarnix::LabelList categories = tarnix::LabelList::of(c.categories);
+    const tarnix::CategoryColumn column{&categories, slots.data() + 2 * (rows - 1) * width,
                                         -2 * static_cast<std::ptrdiff_t>(width), c.code_bytes, rows, first_valid, {}};
     if (c.fatal) {
         EXPECT_THROW(tarnix::code_categories(column), tarnix::Panic);
@@ -202,7 +203,8 @@ INSTANTIATE_TEST_SUITE_P(Categoricals, CodeCategories, ::testing::ValuesIn(kCate
 // owner has written other codes there since. They are coded as they were read.
 TEST(CodeCategoriesReadOnce, RowsUpToTheFirstValidOneAreNotReadAgain) {
     const std::int8_t now[] = {1, 1, 0, 1};
-    const tarnix::CategoryColumn column{{"a", "b"}, reinterpret_cast<const char*>(now), 1, 1, 4, 1, 0};
+    const tarnix::LabelList categories = tarnix::LabelList::of(std::vector<std::string>{"a", "b"});
+    const tarnix::CategoryColumn column{&categories, reinterpret_cast<const char*>(now), 1, 1, 4, 1, 0};
     const tarnix::LabelCodes coded = tarnix::code_categories(column);
     EXPECT_EQ(describe(coded.codes), describe({N, 0, 0, 1}));
 }
