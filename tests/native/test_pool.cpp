@@ -436,6 +436,11 @@ TEST(PoolDeathTest, ForkWhileThePoolIsBusy) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the thread sanitizer ends a forked child that makes threads";
 #endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(__clang__) && __GNUC__ < 14
+    // Its allocator takes no lock around fork(): a child can inherit one held by a
+    // parent thread that was allocating, and wait on it for ever.
+    GTEST_SKIP() << "this compiler's address sanitizer is not fork-safe in a busy process";
+#endif
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto run = [] {
         setenv("RAYON_NUM_THREADS", "3", 1);
