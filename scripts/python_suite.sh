@@ -15,7 +15,7 @@ py="$("$ROOT/scripts/pyvenv.sh" "$version")"
 say "building and installing tarnix"
 (cd "$ROOT" && "$py" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps . 2>/dev/null) ||
     (cd "$ROOT" && "$py" -m pip install --disable-pip-version-check --no-build-isolation --no-deps .)
-say "built after $((SECONDS - start)) s: $("$py" -c 'import sys; print(sys.version.split()[0], "free-threaded" if not sys._is_gil_enabled() else "")')"
+say "built after $((SECONDS - start)) s: $("$py" -c 'import sys; print(sys.version.split()[0], "free-threaded" if not getattr(sys, "_is_gil_enabled", lambda: True)() else "")')"
 
 cd "$ROOT"
 if [ "${1:-}" = --import-only ]; then
