@@ -29,32 +29,6 @@ SUITE=trixie
 PACKAGES=(python3 python3-dev python3-numpy python3-pandas python3-pytest python3-hypothesis python3-mypy
     binutils g++ cmake ninja-build libtbb-dev libabsl-dev)
 
-# The URI of the machine's own Debian archive: its apt source entry for the
-# release it runs.
-debian_archive() {
-    local codename file
-    codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
-    {
-        for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-            [ -f "$file" ] || continue
-            sed -E 's/\[[^]]*\]//' "$file" | awk -v suite="$codename" '$1 == "deb" && $3 == suite { print $2 }'
-        done
-        for file in /etc/apt/sources.list.d/*.sources; do
-            [ -f "$file" ] || continue
-            awk -v suite="$codename" '
-                function flush() { if (deb && match_suite && enabled && uri != "") print uri
-                                   deb = 0; match_suite = 0; enabled = 1; uri = "" }
-                BEGIN { enabled = 1 }
-                /^[[:space:]]*$/ { flush(); next }
-                /^Types:/ { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
-                /^URIs:/ { uri = $2 }
-                /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) match_suite = 1 }
-                /^Enabled:[[:space:]]*no/ { enabled = 0 }
-                END { flush() }' "$file"
-        done
-    } | head -n 1
-}
-
 make_root() {
     local want="$SUITE ${PACKAGES[*]}" archive
     if [ -f "$WORK/root.stamp" ] && [ "$(cat "$WORK/root.stamp")" = "$want" ]; then return 0; fi
