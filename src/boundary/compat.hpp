@@ -47,6 +47,26 @@ inline void raise_exception(PyObject* exception) {
 #endif
 }
 
+// A new reference to a type's dictionary (3.12's PyType_GetDict).
+inline PyObject* type_dict(PyTypeObject* type) {
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyType_GetDict(type);
+#else
+    return Py_XNewRef(type->tp_dict);
+#endif
+}
+
+// getattr(obj, name) without an AttributeError (3.13's
+// PyObject_GetOptionalAttr): 1 with *value set, 0 when there is no such
+// attribute, -1 with another exception raised.
+inline int get_optional_attr(PyObject* obj, PyObject* name, PyObject** value) {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyObject_GetOptionalAttr(obj, name, value);
+#else
+    return _PyObject_LookupAttr(obj, name, value);
+#endif
+}
+
 // The module's slot saying it does not need the GIL (3.13); before 3.13 an
 // early end of the slot list, as there is no free-threaded build to tell.
 inline PyModuleDef_Slot gil_not_used_slot() {
