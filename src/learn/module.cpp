@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "boundary/compat.hpp"
 #include "boundary/detached.hpp"
 #include "boundary/ref.hpp"
 #include "core/sorted_runs.hpp"
@@ -135,7 +136,7 @@ int module_exec(PyObject*) { return PyArray_ImportNumPyAPI(); }
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    compat::gil_not_used_slot(),
     {0, nullptr},
 };
 
