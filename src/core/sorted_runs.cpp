@@ -1,7 +1,9 @@
 #include "core/sorted_runs.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <utility>
 
 namespace tarnix {
 
@@ -13,81 +15,104 @@ std::uint64_t prefix_of(std::string_view label) noexcept {
     unsigned char bytes[8] = {};
     std::memcpy(bytes, label.data(), std::min<std::size_t>(label.size(), 8));
     std::uint64_t key = 0;
-    for (unsigned char byte : bytes) key = (key << 8) | byte;
+    std::memcpy(&key, bytes, 8);
+    if constexpr (std::endian::native == std::endian::little) key = __builtin_bswap64(key);
     return key;
 }
 
-// The next label of a run: an element of the heap.
-struct Cursor {
-    std::uint64_t prefix;
-    std::string_view label;
-    std::size_t at;
-    std::size_t end;
-};
-
-// Heap order: the smaller label first, the earlier position among equal ones.
-bool precedes(const Cursor& a, const Cursor& b) noexcept {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    int order = a.label.compare(b.label);
-    return order < 0 || (order == 0 && a.at < b.at);
-}
-
-// Restores the heap after its top changed.
-void sift_down(std::vector<Cursor>& heap) noexcept {
-    std::size_t size = heap.size();
-    std::size_t at = 0;
-    Cursor moving = heap[0];
-    while (true) {
-        std::size_t child = 2 * at + 1;
-        if (child >= size) break;
-        if (child + 1 < size && precedes(heap[child + 1], heap[child])) ++child;
-        if (!precedes(heap[child], moving)) break;
-        heap[at] = heap[child];
-        at = child;
+// The runs' next labels, in a tree of losers: each inner node keeps the run
+// that lost the match played there, node 0 the overall winner. A run that is
+// used up loses every match. Replacing the winner's label replays only the
+// matches on its path to the root: log2(runs) comparisons a label.
+class Tournament {
+public:
+    Tournament(std::span<const std::string_view> labels, std::span<const std::size_t> ends)
+        : labels_(labels), runs_(ends.size()), prefix_(runs_), at_(runs_), end_(runs_), tree_(runs_) {
+        std::size_t start = 0;
+        for (std::size_t r = 0; r < runs_; ++r) {
+            at_[r] = start;
+            end_[r] = ends[r];
+            if (start < end_[r]) prefix_[r] = prefix_of(labels_[start]);
+            start = ends[r];
+        }
+        if (runs_ > 0) tree_[0] = play(1);
     }
-    heap[at] = moving;
-}
+
+    // The run whose label comes first (the earlier run among equal labels),
+    // or none when every run is used up.
+    bool done() const noexcept { return runs_ == 0 || used_up(tree_[0]); }
+    std::size_t position() const noexcept { return at_[tree_[0]]; }
+    std::uint64_t prefix() const noexcept { return prefix_[tree_[0]]; }
+
+    // Moves the winning run to its next label; false when that label is not
+    // greater than the one before it.
+    bool advance() noexcept {
+        std::size_t run = tree_[0];
+        std::size_t at = ++at_[run];
+        if (at < end_[run]) {
+            std::uint64_t prefix = prefix_of(labels_[at]);
+            if (prefix < prefix_[run] || (prefix == prefix_[run] && labels_[at] <= labels_[at - 1])) return false;
+            prefix_[run] = prefix;
+        }
+        for (std::size_t node = (run + runs_) / 2; node > 0; node /= 2) {
+            if (wins(tree_[node], run)) std::swap(tree_[node], run);
+        }
+        tree_[0] = run;
+        return true;
+    }
+
+private:
+    bool used_up(std::size_t run) const noexcept { return at_[run] == end_[run]; }
+
+    bool wins(std::size_t a, std::size_t b) const noexcept {
+        if (used_up(a)) return false;
+        if (used_up(b)) return true;
+        if (prefix_[a] != prefix_[b]) return prefix_[a] < prefix_[b];
+        int order = labels_[at_[a]].compare(labels_[at_[b]]);
+        return order < 0 || (order == 0 && a < b);
+    }
+
+    // The winner of the matches below `node` (leaves are runs_ .. 2 runs_ - 1).
+    std::size_t play(std::size_t node) {
+        if (node >= runs_) return node - runs_;
+        std::size_t left = play(2 * node);
+        std::size_t right = play(2 * node + 1);
+        if (wins(left, right)) std::swap(left, right);
+        tree_[node] = left;
+        return right;
+    }
+
+    std::span<const std::string_view> labels_;
+    std::size_t runs_;
+    std::vector<std::uint64_t> prefix_;
+    std::vector<std::size_t> at_;
+    std::vector<std::size_t> end_;
+    std::vector<std::size_t> tree_;
+};
 
 }  // namespace
 
-MergedRuns merge_sorted_runs(std::span<const std::string_view> labels,
-                             std::span<const std::size_t> ends, std::span<std::int64_t> rank) {
+MergedRuns merge_sorted_runs(std::span<const std::string_view> labels, std::span<const std::size_t> ends,
+                             std::span<const std::int64_t> counts) {
     MergedRuns merged;
     merged.out_of_order = labels.size();
-    merged.first.reserve(labels.size());
-    std::vector<Cursor> heap;
-    heap.reserve(ends.size());
-    std::size_t start = 0;
-    for (std::size_t end : ends) {
-        if (start < end) heap.push_back(Cursor{prefix_of(labels[start]), labels[start], start, end});
-        start = end;
-    }
-    std::make_heap(heap.begin(), heap.end(), [](const Cursor& a, const Cursor& b) { return precedes(b, a); });
+    Tournament tournament(labels, ends);
+    bool counted = !counts.empty();
     std::uint64_t last_prefix = 0;
     std::string_view last;
-    while (!heap.empty()) {
-        Cursor& top = heap[0];
-        if (merged.first.empty() || top.prefix != last_prefix || top.label != last) {
-            merged.first.push_back(static_cast<std::int64_t>(top.at));
-            last_prefix = top.prefix;
-            last = top.label;
+    while (!tournament.done()) {
+        std::size_t at = tournament.position();
+        if (merged.first.empty() || tournament.prefix() != last_prefix || labels[at] != last) {
+            merged.first.push_back(at);
+            if (counted) merged.counts.push_back(0);
+            last_prefix = tournament.prefix();
+            last = labels[at];
         }
-        rank[top.at] = static_cast<std::int64_t>(merged.first.size() - 1);
-        if (++top.at == top.end) {
-            top = heap.back();
-            heap.pop_back();
-            if (heap.empty()) break;
-        } else {
-            std::string_view next = labels[top.at];
-            std::uint64_t prefix = prefix_of(next);
-            if (prefix < top.prefix || (prefix == top.prefix && next <= top.label)) {
-                merged.out_of_order = top.at;
-                return merged;
-            }
-            top.prefix = prefix;
-            top.label = next;
+        if (counted) merged.counts.back() += counts[at];
+        if (!tournament.advance()) {
+            merged.out_of_order = at + 1;
+            return merged;
         }
-        sift_down(heap);
     }
     return merged;
 }

@@ -1,11 +1,13 @@
 // tarnix_learn._native: the one step of the companion package that Python,
-// NumPy and Arrow do too slowly. merge_runs(labels, ends) merges the sorted
+// NumPy and Arrow do too slowly. merge_runs(runs, counts) merges the sorted
 // runs of labels that partial fits collect (see tarnix_learn._labels).
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "boundary/compat.hpp"
@@ -36,77 +38,118 @@ Ref int64_array(const std::vector<std::int64_t>& values) {
     return array;
 }
 
-PyObject* merge_runs_of(PyObject* labels_object, PyObject* ends_object) {
-    if (!PyArray_Check(labels_object) ||
-        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(labels_object)) != NPY_OBJECT ||
-        PyArray_NDIM(reinterpret_cast<PyArrayObject*>(labels_object)) != 1) {
-        PyErr_SetString(PyExc_TypeError, "labels must be a 1-D object array of str");
-        return nullptr;
+// The runs as a tuple of 1-D object arrays (the tuple keeps them alive).
+Ref runs_of(PyObject* runs_object, const char* what, int type) {
+    Ref runs = Ref::steal(PySequence_Tuple(runs_object));
+    if (!runs) return runs;
+    for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(runs.get()); ++r) {
+        PyObject* run = PyTuple_GET_ITEM(runs.get(), r);
+        if (!PyArray_Check(run) || PyArray_TYPE(reinterpret_cast<PyArrayObject*>(run)) != type ||
+            PyArray_NDIM(reinterpret_cast<PyArrayObject*>(run)) != 1) {
+            PyErr_Format(PyExc_TypeError, "%s[%zd] is not a 1-D %s array", what, r,
+                         type == NPY_OBJECT ? "object" : "int64");
+            return Ref();
+        }
     }
-    auto* labels = reinterpret_cast<PyArrayObject*>(labels_object);
-    Ref ends_array = Ref::steal(PyArray_FROMANY(ends_object, NPY_INT64, 1, 1, NPY_ARRAY_CARRAY_RO));
-    if (!ends_array) return nullptr;
-    std::size_t size = static_cast<std::size_t>(PyArray_DIM(labels, 0));
-    const auto* end_values =
-        static_cast<const std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(ends_array.get())));
-    std::vector<std::size_t> ends(end_values,
-                                  end_values + PyArray_DIM(reinterpret_cast<PyArrayObject*>(ends_array.get()), 0));
-    std::int64_t before = 0;
-    for (std::size_t i = 0; i < ends.size(); ++i) {
-        if (end_values[i] < before) {
-            PyErr_SetString(PyExc_ValueError, "ends must be non-decreasing");
+    return runs;
+}
+
+// Element i of a 1-D array, as a pointer to its bytes.
+template <typename T>
+T* element(PyObject* array, std::size_t i) {
+    auto* numpy_array = reinterpret_cast<PyArrayObject*>(array);
+    return reinterpret_cast<T*>(PyArray_BYTES(numpy_array) + static_cast<npy_intp>(i) * PyArray_STRIDE(numpy_array, 0));
+}
+
+PyObject* merge_runs_of(PyObject* runs_object, PyObject* counts_object) {
+    Ref runs = runs_of(runs_object, "runs", NPY_OBJECT);
+    if (!runs) return nullptr;
+    Py_ssize_t run_count = PyTuple_GET_SIZE(runs.get());
+    Ref counts;
+    if (counts_object != Py_None) {
+        counts = runs_of(counts_object, "counts", NPY_INT64);
+        if (!counts) return nullptr;
+        if (PyTuple_GET_SIZE(counts.get()) != run_count) {
+            PyErr_SetString(PyExc_ValueError, "counts must have one array per run");
             return nullptr;
         }
-        before = end_values[i];
     }
-    if (ends.empty() ? size != 0 : ends.back() != size) {
-        PyErr_SetString(PyExc_ValueError, "the last of ends must be the number of labels");
-        return nullptr;
+    std::vector<std::size_t> ends;
+    ends.reserve(static_cast<std::size_t>(run_count));
+    std::size_t size = 0;
+    for (Py_ssize_t r = 0; r < run_count; ++r) {
+        auto length = static_cast<std::size_t>(PyArray_DIM(reinterpret_cast<PyArrayObject*>(PyTuple_GET_ITEM(runs.get(), r)), 0));
+        if (counts && static_cast<std::size_t>(PyArray_DIM(
+                          reinterpret_cast<PyArrayObject*>(PyTuple_GET_ITEM(counts.get(), r)), 0)) != length) {
+            PyErr_Format(PyExc_ValueError, "counts[%zd] does not have a count per label of its run", r);
+            return nullptr;
+        }
+        size += length;
+        ends.push_back(size);
     }
-    // The labels' UTF-8 text, kept by the str objects while attached, then
+    // The labels' UTF-8 text (and their counts), read while attached and
     // copied one after another: the merge runs detached and reads no Python
     // object.
     std::vector<std::string_view> views(size);
+    std::vector<std::int64_t> label_counts(counts ? size : 0);
     std::size_t bytes = 0;
-    const char* data = PyArray_BYTES(labels);
-    npy_intp stride = PyArray_STRIDE(labels, 0);
-    for (std::size_t i = 0; i < size; ++i) {
-        PyObject* label = *reinterpret_cast<PyObject* const*>(data + static_cast<npy_intp>(i) * stride);
-        if (label == nullptr || !PyUnicode_Check(label)) {
-            PyErr_Format(PyExc_TypeError, "labels[%zu] is not a str", i);
-            return nullptr;
+    std::size_t at = 0;
+    for (Py_ssize_t r = 0; r < run_count; ++r) {
+        PyObject* run = PyTuple_GET_ITEM(runs.get(), r);
+        for (std::size_t i = 0; at < ends[static_cast<std::size_t>(r)]; ++i, ++at) {
+            PyObject* label = *element<PyObject*>(run, i);
+            if (label == nullptr || !PyUnicode_Check(label)) {
+                PyErr_Format(PyExc_TypeError, "runs[%zd][%zu] is not a str", r, i);
+                return nullptr;
+            }
+            Py_ssize_t length = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(label, &length);
+            if (utf8 == nullptr) return nullptr;
+            views[at] = std::string_view(utf8, static_cast<std::size_t>(length));
+            bytes += views[at].size();
+            if (counts) label_counts[at] = *element<std::int64_t>(PyTuple_GET_ITEM(counts.get(), r), i);
         }
-        Py_ssize_t length = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(label, &length);
-        if (utf8 == nullptr) return nullptr;
-        views[i] = std::string_view(utf8, static_cast<std::size_t>(length));
-        bytes += views[i].size();
     }
     std::string text;
     text.reserve(bytes);
     for (std::string_view& view : views) {
-        std::size_t at = text.size();
+        std::size_t start = text.size();
         text.append(view);
-        view = std::string_view(text).substr(at);
+        view = std::string_view(text).substr(start);
     }
-    npy_intp rank_size = static_cast<npy_intp>(size);
-    Ref rank = Ref::steal(PyArray_SimpleNew(1, &rank_size, NPY_INT64));
-    if (!rank) return nullptr;
     MergedRuns merged;
     {
         Detached detached;
-        merged = merge_sorted_runs(
-            views, ends,
-            std::span(static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(rank.get()))), size));
+        merged = merge_sorted_runs(views, ends, label_counts);
     }
     if (merged.out_of_order != size) {
-        PyErr_Format(PyExc_ValueError, "labels[%zu] is not greater than the label before it in its run",
-                     merged.out_of_order);
+        std::size_t run = static_cast<std::size_t>(std::upper_bound(ends.begin(), ends.end(), merged.out_of_order) - ends.begin());
+        PyErr_Format(PyExc_ValueError, "runs[%zu][%zu] is not greater than the label before it", run,
+                     merged.out_of_order - (run == 0 ? 0 : ends[run - 1]));
         return nullptr;
     }
-    Ref first = int64_array(merged.first);
-    if (!first) return nullptr;
-    return PyTuple_Pack(2, first.get(), rank.get());
+    // The first occurrence of each distinct label, as the merged labels.
+    npy_intp distinct = static_cast<npy_intp>(merged.first.size());
+    Ref labels = Ref::steal(PyArray_SimpleNew(1, &distinct, NPY_OBJECT));
+    if (!labels) return nullptr;
+    auto** out = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(labels.get())));
+    for (npy_intp k = 0; k < distinct; ++k) {
+        std::size_t position = merged.first[static_cast<std::size_t>(k)];
+        auto run = static_cast<std::size_t>(std::upper_bound(ends.begin(), ends.end(), position) - ends.begin());
+        PyObject* label = *element<PyObject*>(PyTuple_GET_ITEM(runs.get(), static_cast<Py_ssize_t>(run)),
+                                              position - (run == 0 ? 0 : ends[run - 1]));
+        // The runs are read again: an element another thread changed meanwhile
+        // is taken as it is now, if still a str.
+        if (label == nullptr || !PyUnicode_Check(label)) {
+            PyErr_SetString(PyExc_RuntimeError, "the runs changed during merge_runs");
+            return nullptr;
+        }
+        Ref before = Ref::steal(std::exchange(out[k], Py_NewRef(label)));
+    }
+    if (!counts) return PyTuple_Pack(2, labels.get(), Py_None);
+    Ref summed = int64_array(merged.counts);
+    if (!summed) return nullptr;
+    return PyTuple_Pack(2, labels.get(), summed.get());
 }
 
 PyObject* merge_runs(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
@@ -123,12 +166,12 @@ PyObject* merge_runs(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 
 PyMethodDef methods[] = {
     {"merge_runs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(merge_runs)), METH_FASTCALL,
-     "merge_runs(labels, ends) -> (first, rank)\n\n"
-     "Merges the runs of str that stand one after another in the object array\n"
-     "`labels`, run r ending before ends[r], each increasing strictly by code\n"
-     "point. `first` holds, per distinct label in code point order, the\n"
-     "position of its first occurrence; `rank`, per position, the number of\n"
-     "its label among the distinct ones (int64 arrays)."},
+     "merge_runs(runs, counts) -> (labels, counts)\n\n"
+     "Merges runs of str (1-D object arrays, each increasing strictly by code\n"
+     "point) into their distinct labels in code point order (an object array\n"
+     "of the first occurrence of each). `counts` is None or holds an int64\n"
+     "array per run, a count per label; the result's counts are then their\n"
+     "sums per distinct label (else None)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

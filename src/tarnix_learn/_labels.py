@@ -333,13 +333,9 @@ def merge_labels(columns: list[Column]) -> Column:
     columns = [column for column in columns if len(column.labels)] or columns[:1]
     if len(columns) == 1:
         return Column(columns[0].labels, columns[0].counts if counted else None, flag)
-    labels = np.concatenate([column.labels for column in columns])
-    first, rank = merge_runs(labels, np.cumsum([len(column.labels) for column in columns]))
-    counts = None
-    if counted:
-        counts = np.bincount(rank, weights=np.concatenate([column.counts for column in columns]),
-                             minlength=len(first)).astype(np.int64)
-    return Column(labels[first], counts, flag)
+    labels, counts = merge_runs([column.labels for column in columns],
+                                [column.counts for column in columns] if counted else None)
+    return Column(labels, counts, flag)
 
 
 def merge_arrow(columns: list[Column]) -> Column:

@@ -366,27 +366,35 @@ def test_partial_fit_fails_at_the_chunk(params, first, second, error):
 # runs of labels (each sorted by code point) -> merge_runs' result, or its error
 @pytest.mark.parametrize("runs, error", [
     ([["a", "b"], ["a", "c"], []], None),
+    ([["b"], [], ["a", "b"], ["c"], ["a", "c", "d"]], None),
     # the first 8 bytes equal, or one label the other's beginning
     ([["abcdefgh1", "abcdefgh2"], ["abcdefgh", "abcdefgh10", "abcdefgh2"]], None),
     ([["a", "a\x00", "ab"], ["a\x00b", "a\x01"]], None),
     # bytes above 0x7f after every ASCII byte; 4-byte UTF-8 after 3-byte
     ([["Z", "z", "é", "\uffff"], ["\x7f", "\x80", "Å", "\U0001f600"]], None),
-    ([["b", "a"]], "not greater"),
+    ([["a"], ["b", "a"]], r"runs\[1\]\[1\] is not greater"),
     ([["a", "a"]], "not greater"),
     ([["a", 1]], "not a str"),
 ])
-def test_merge_runs(runs, error):
-    labels = np.array([label for run in runs for label in run], dtype=object)
-    ends = np.cumsum([len(run) for run in runs])
+@pytest.mark.parametrize("counted", [False, True])
+def test_merge_runs(runs, error, counted):
+    arrays = [np.array(run, dtype=object) for run in runs]
+    counts = [np.arange(1, len(run) + 1, dtype=np.int64) * (r + 1) for r, run in enumerate(runs)]
     if error:
         with pytest.raises((ValueError, TypeError), match=error):
-            merge_runs(labels, ends)
+            merge_runs(arrays, counts if counted else None)
         return
-    first, rank = merge_runs(labels, ends)
-    distinct = sorted(set(labels))
-    assert labels[first].tolist() == distinct
-    assert first.tolist() == [labels.tolist().index(label) for label in distinct]
-    assert [distinct[r] for r in rank] == labels.tolist()
+    labels, summed = merge_runs(arrays, counts if counted else None)
+    everything = [label for run in runs for label in run]
+    assert labels.tolist() == sorted(set(everything))
+    if not counted:
+        assert summed is None
+        return
+    want = dict.fromkeys(labels.tolist(), 0)
+    for run, count in zip(runs, counts):
+        for label, c in zip(run, count.tolist()):
+            want[label] += c
+    assert summed.dtype == np.int64 and summed.tolist() == list(want.values())
 
 
 @pytest.mark.parametrize("kind", ["polars", "arrow"])
