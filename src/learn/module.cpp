@@ -1,6 +1,8 @@
-// tarnix_learn._native: the one step of the companion package that Python,
+// tarnix_learn._native: the steps of the companion package that Python,
 // NumPy and Arrow do too slowly. merge_runs(runs, counts) merges the sorted
-// runs of labels that partial fits collect (see tarnix_learn._labels).
+// runs of labels that partial fits collect (see tarnix_learn._labels);
+// find_sorted(sorted, keys) finds a table's sorted labels among the fitted
+// ones (see TextColumnEncoder._recode).
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -38,14 +40,18 @@ Ref int64_array(const std::vector<std::int64_t>& values) {
     return array;
 }
 
+bool is_vector(PyObject* object, int type) {
+    return PyArray_Check(object) && PyArray_TYPE(reinterpret_cast<PyArrayObject*>(object)) == type &&
+           PyArray_NDIM(reinterpret_cast<PyArrayObject*>(object)) == 1;
+}
+
 // The runs as a tuple of 1-D object arrays (the tuple keeps them alive).
 Ref runs_of(PyObject* runs_object, const char* what, int type) {
     Ref runs = Ref::steal(PySequence_Tuple(runs_object));
     if (!runs) return runs;
     for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(runs.get()); ++r) {
         PyObject* run = PyTuple_GET_ITEM(runs.get(), r);
-        if (!PyArray_Check(run) || PyArray_TYPE(reinterpret_cast<PyArrayObject*>(run)) != type ||
-            PyArray_NDIM(reinterpret_cast<PyArrayObject*>(run)) != 1) {
+        if (!is_vector(run, type)) {
             PyErr_Format(PyExc_TypeError, "%s[%zd] is not a 1-D %s array", what, r,
                          type == NPY_OBJECT ? "object" : "int64");
             return Ref();
@@ -152,6 +158,85 @@ PyObject* merge_runs_of(PyObject* runs_object, PyObject* counts_object) {
     return PyTuple_Pack(2, labels.get(), summed.get());
 }
 
+// The UTF-8 text of the str elements of a 1-D object array, read as asked for.
+class Utf8Labels {
+public:
+    explicit Utf8Labels(PyObject* array) noexcept : array_(array) {}
+    npy_intp size() const noexcept { return PyArray_DIM(reinterpret_cast<PyArrayObject*>(array_), 0); }
+    // False, with the exception set, where element i is not a str.
+    bool at(npy_intp i, std::string_view& text) const {
+        PyObject* label = *element<PyObject*>(array_, static_cast<std::size_t>(i));
+        if (label == nullptr || !PyUnicode_Check(label)) {
+            PyErr_Format(PyExc_TypeError, "element %zd is not a str", i);
+            return false;
+        }
+        Py_ssize_t length = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(label, &length);
+        if (utf8 == nullptr) return false;
+        text = std::string_view(utf8, static_cast<std::size_t>(length));
+        return true;
+    }
+
+private:
+    PyObject* array_;
+};
+
+PyObject* find_sorted_of(PyObject* sorted_object, PyObject* keys_object) {
+    if (!is_vector(sorted_object, NPY_OBJECT) || !is_vector(keys_object, NPY_OBJECT)) {
+        PyErr_SetString(PyExc_TypeError, "sorted and keys must be 1-D object arrays of str");
+        return nullptr;
+    }
+    Utf8Labels sorted(sorted_object);
+    Utf8Labels keys(keys_object);
+    npy_intp size = sorted.size();
+    npy_intp key_count = keys.size();
+    Ref positions = Ref::steal(PyArray_SimpleNew(1, &key_count, NPY_INT64));
+    if (!positions) return nullptr;
+    auto* out = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(positions.get())));
+    // Every label of `sorted` before `next` is less than the key looked for:
+    // each key gallops on from where the one before it stopped, so keys as
+    // many as the labels cost one pass, and a few keys a few searches.
+    npy_intp next = 0;
+    std::string_view key;
+    std::string_view previous;
+    std::string_view label;
+    for (npy_intp k = 0; k < key_count; ++k) {
+        if (!keys.at(k, key)) return nullptr;
+        if (k > 0 && key <= previous) Py_RETURN_NONE;
+        previous = key;
+        npy_intp low = next;
+        npy_intp high = next;
+        npy_intp step = 1;
+        while (high < size) {
+            if (!sorted.at(high, label)) return nullptr;
+            if (label >= key) break;
+            low = high + 1;
+            high = std::min(low + step, size);
+            step *= 2;
+        }
+        while (low < high) {
+            npy_intp middle = low + (high - low) / 2;
+            if (!sorted.at(middle, label)) return nullptr;
+            if (label < key) low = middle + 1; else high = middle;
+        }
+        next = low;
+        out[k] = -1;
+        if (next < size) {
+            if (!sorted.at(next, label)) return nullptr;
+            if (label == key) out[k] = next;
+        }
+    }
+    return positions.release();
+}
+
+PyObject* find_sorted(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2) {
+        PyErr_Format(PyExc_TypeError, "find_sorted() takes 2 positional arguments (%zd given)", nargs);
+        return nullptr;
+    }
+    return find_sorted_of(args[0], args[1]);
+}
+
 PyObject* merge_runs(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 2) {
         PyErr_Format(PyExc_TypeError, "merge_runs() takes 2 positional arguments (%zd given)", nargs);
@@ -172,6 +257,12 @@ PyMethodDef methods[] = {
      "of the first occurrence of each). `counts` is None or holds an int64\n"
      "array per run, a count per label; the result's counts are then their\n"
      "sums per distinct label (else None)."},
+    {"find_sorted", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(find_sorted)), METH_FASTCALL,
+     "find_sorted(sorted, keys) -> positions or None\n\n"
+     "The position of each str of `keys` among the str of `sorted` (both 1-D\n"
+     "object arrays, `sorted` increasing strictly by code point), or -1 where\n"
+     "it is not there (an int64 array); None when `keys` does not increase\n"
+     "strictly."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -22,6 +22,7 @@ from sklearn.utils._set_output import _get_output_config
 from sklearn.utils.validation import _check_feature_names_in, check_is_fitted, validate_data
 
 from . import _tables
+from ._native import find_sorted
 from ._labels import (MISSING_TEXT, STRINGS, Column, Tally, column_cells, encode, encode_as_text,
                       encode_with_text, merge, tally, tally_codes)
 
@@ -304,20 +305,21 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
                 raise ValueError("The labels fitted so far were not counted (fit without "
                                  "min_frequency, max_categories or an integer dtype); fit again")
             if labels is None:
-                lookup, order = column.labels.astype(STRINGS), None
+                lookup, order = column.labels, None
                 labels = column.labels
             else:
                 lookup_labels = labels.astype(STRINGS)
                 order = np.argsort(lookup_labels, kind="stable")
-                lookup = lookup_labels[order]
+                lookup = labels[order]
+                lookup_labels = lookup_labels[order]
                 at = np.zeros(len(lookup), dtype=np.intp)
                 seen = np.zeros(len(lookup), dtype=bool)
                 found_labels = column.labels.astype(STRINGS)
                 if len(found_labels):
-                    at = np.minimum(np.searchsorted(found_labels, lookup), len(found_labels) - 1)
-                    seen = found_labels[at] == lookup
+                    at = np.minimum(np.searchsorted(found_labels, lookup_labels), len(found_labels) - 1)
+                    seen = found_labels[at] == lookup_labels
                 if self.handle_unknown == "error" and int(seen.sum()) != len(found_labels):
-                    _check_known(j, np.setdiff1d(found_labels, lookup).tolist())
+                    _check_known(j, np.setdiff1d(found_labels, lookup_labels).tolist())
                 if column.counts is not None:
                     counts = np.zeros(len(labels), dtype=np.int64)
                     counts[order[seen]] = column.counts[at[seen]]
@@ -489,9 +491,13 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         target = np.empty(size + 1)
         seen = np.zeros(size, dtype=bool)
         if size and len(fitted):
-            own_text = own.astype(STRINGS)
-            where = np.minimum(np.searchsorted(fitted, own_text), len(fitted) - 1)
-            seen = fitted[where] == own_text
+            # Both in byte order, as tarnix codes them: one pass over both.
+            where = find_sorted(fitted, own)
+            if where is None:
+                order = np.argsort(own.astype(STRINGS), kind="stable")
+                where = np.empty(size, dtype=np.int64)
+                where[order] = find_sorted(fitted, own[order])
+            seen = where >= 0
             target[:size] = fitted_codes[where]
         if not seen.all():
             if self.handle_unknown == "error":

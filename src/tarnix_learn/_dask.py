@@ -91,7 +91,7 @@ def _shipped(encoder: TextColumnEncoder) -> Any:
 
 def _slim(encoder: TextColumnEncoder) -> TextColumnEncoder:
     """A copy with only what transforming needs: the sorted labels and
-    their codes (no object arrays, no counts)."""
+    their codes (not the labels in code order, nor the counts)."""
     slim = copy.copy(encoder)
     for name in ("_seen", "infrequent_categories_", "_labels_of_codes"):
         slim.__dict__.pop(name, None)

@@ -16,7 +16,7 @@ from sklearn.utils.estimator_checks import parametrize_with_checks  # noqa: E402
 import tarnix_learn  # noqa: E402
 from conftest import column, obj_array  # noqa: E402
 from tarnix_learn import TextColumnEncoder  # noqa: E402
-from tarnix_learn._native import merge_runs  # noqa: E402
+from tarnix_learn._native import find_sorted, merge_runs  # noqa: E402
 
 nan = np.nan
 EXPECTED_FAILED_CHECKS = {
@@ -395,6 +395,23 @@ def test_merge_runs(runs, error, counted):
         for label, c in zip(run, count.tolist()):
             want[label] += c
     assert summed.dtype == np.int64 and summed.tolist() == list(want.values())
+
+
+# sorted labels, keys -> positions of the keys among them (-1: absent), None: keys out of order
+@pytest.mark.parametrize("sorted_labels, keys, want", [
+    (["a", "b", "c"], ["a", "c", "d"], [0, 2, -1]),
+    (["a", "b", "c"], [], []),
+    ([], ["a"], [-1]),
+    # a few keys among many labels, past the last, before the first
+    ([f"k{i:04d}" for i in range(1000)], ["A", "k0007", "k0500", "k05000", "k0999", "z"],
+     [-1, 7, 500, -1, 999, -1]),
+    (["Z", "z", "é", "\uffff", "\U0001f600"], ["\x7f", "é", "\U0001f600"], [-1, 2, 4]),
+    (["a", "b"], ["b", "a"], None),
+    (["a", "b"], ["a", "a"], None),
+])
+def test_find_sorted(sorted_labels, keys, want):
+    got = find_sorted(np.array(sorted_labels, dtype=object), np.array(keys, dtype=object))
+    assert (got if got is None else got.tolist()) == want
 
 
 @pytest.mark.parametrize("kind", ["polars", "arrow"])
