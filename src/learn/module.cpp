@@ -67,6 +67,29 @@ T* element(PyObject* array, std::size_t i) {
     return reinterpret_cast<T*>(PyArray_BYTES(numpy_array) + static_cast<npy_intp>(i) * PyArray_STRIDE(numpy_array, 0));
 }
 
+// The UTF-8 text of the str elements of a 1-D object array, read as asked for.
+class Utf8Labels {
+public:
+    explicit Utf8Labels(PyObject* array) noexcept : array_(array) {}
+    npy_intp size() const noexcept { return PyArray_DIM(reinterpret_cast<PyArrayObject*>(array_), 0); }
+    // False, with the exception set, where element i is not a str.
+    bool at(npy_intp i, std::string_view& text) const {
+        PyObject* label = *element<PyObject*>(array_, static_cast<std::size_t>(i));
+        if (label == nullptr || !PyUnicode_Check(label)) {
+            PyErr_Format(PyExc_TypeError, "element %zd is not a str", i);
+            return false;
+        }
+        Py_ssize_t length = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(label, &length);
+        if (utf8 == nullptr) return false;
+        text = std::string_view(utf8, static_cast<std::size_t>(length));
+        return true;
+    }
+
+private:
+    PyObject* array_;
+};
+
 PyObject* merge_runs_of(PyObject* runs_object, PyObject* counts_object) {
     Ref runs = runs_of(runs_object, "runs", NPY_OBJECT);
     if (!runs) return nullptr;
@@ -101,19 +124,13 @@ PyObject* merge_runs_of(PyObject* runs_object, PyObject* counts_object) {
     std::size_t bytes = 0;
     std::size_t at = 0;
     for (Py_ssize_t r = 0; r < run_count; ++r) {
-        PyObject* run = PyTuple_GET_ITEM(runs.get(), r);
-        for (std::size_t i = 0; at < ends[static_cast<std::size_t>(r)]; ++i, ++at) {
-            PyObject* label = *element<PyObject*>(run, i);
-            if (label == nullptr || !PyUnicode_Check(label)) {
-                PyErr_Format(PyExc_TypeError, "runs[%zd][%zu] is not a str", r, i);
-                return nullptr;
-            }
-            Py_ssize_t length = 0;
-            const char* utf8 = PyUnicode_AsUTF8AndSize(label, &length);
-            if (utf8 == nullptr) return nullptr;
-            views[at] = std::string_view(utf8, static_cast<std::size_t>(length));
+        Utf8Labels run(PyTuple_GET_ITEM(runs.get(), r));
+        for (npy_intp i = 0; at < ends[static_cast<std::size_t>(r)]; ++i, ++at) {
+            if (!run.at(i, views[at])) return nullptr;
             bytes += views[at].size();
-            if (counts) label_counts[at] = *element<std::int64_t>(PyTuple_GET_ITEM(counts.get(), r), i);
+            if (counts) {
+                label_counts[at] = *element<std::int64_t>(PyTuple_GET_ITEM(counts.get(), r), static_cast<std::size_t>(i));
+            }
         }
     }
     std::string text;
@@ -157,29 +174,6 @@ PyObject* merge_runs_of(PyObject* runs_object, PyObject* counts_object) {
     if (!summed) return nullptr;
     return PyTuple_Pack(2, labels.get(), summed.get());
 }
-
-// The UTF-8 text of the str elements of a 1-D object array, read as asked for.
-class Utf8Labels {
-public:
-    explicit Utf8Labels(PyObject* array) noexcept : array_(array) {}
-    npy_intp size() const noexcept { return PyArray_DIM(reinterpret_cast<PyArrayObject*>(array_), 0); }
-    // False, with the exception set, where element i is not a str.
-    bool at(npy_intp i, std::string_view& text) const {
-        PyObject* label = *element<PyObject*>(array_, static_cast<std::size_t>(i));
-        if (label == nullptr || !PyUnicode_Check(label)) {
-            PyErr_Format(PyExc_TypeError, "element %zd is not a str", i);
-            return false;
-        }
-        Py_ssize_t length = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(label, &length);
-        if (utf8 == nullptr) return false;
-        text = std::string_view(utf8, static_cast<std::size_t>(length));
-        return true;
-    }
-
-private:
-    PyObject* array_;
-};
 
 PyObject* find_sorted_of(PyObject* sorted_object, PyObject* keys_object) {
     if (!is_vector(sorted_object, NPY_OBJECT) || !is_vector(keys_object, NPY_OBJECT)) {
