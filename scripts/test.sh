@@ -11,14 +11,14 @@
 #   venv and checked.
 # Toolchains and interpreters are kept outside the clone (scripts/cache_lib.sh).
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
-
 T0=$SECONDS
-STAGES=()
 TICKS=$(getconf CLK_TCK)
 # CPU seconds used so far by this script's finished children: on a busy
 # machine a stage's wall time is an upper bound, its CPU time is not.
 children_cpu() { awk -v t="$TICKS" '{ printf "%d", ($16 + $17) / t }' "/proc/$$/stat"; }
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+# The .venv and the module in it (scripts/setup.sh) are the first stage.
+STAGES=("$((SECONDS - T0))|$(children_cpu)|setup: .venv and the module")
 # Runs a stage and keeps its time; a failing stage ends the run.
 stage() {
     local name="$1" began=$SECONDS cpu
