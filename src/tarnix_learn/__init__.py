@@ -22,9 +22,9 @@ from sklearn.utils._set_output import _get_output_config
 from sklearn.utils.validation import _check_feature_names_in, check_is_fitted, validate_data
 
 from . import _tables
-from ._native import find_sorted
 from ._labels import (MISSING_TEXT, STRINGS, Column, Tally, column_cells, encode, encode_as_text,
-                      encode_with_text, merge, tally, tally_codes)
+                      encode_with_text, merge, search_sorted, tally, tally_codes)
+from ._native import find_sorted
 
 # The fitted mapping: made from the labels and counts by `_learn`, at the end
 # of `fit`, and after `partial_fit` when first needed.
@@ -316,7 +316,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
                 seen = np.zeros(len(lookup), dtype=bool)
                 found_labels = column.labels.astype(STRINGS)
                 if len(found_labels):
-                    at = np.minimum(np.searchsorted(found_labels, lookup_labels), len(found_labels) - 1)
+                    at = np.minimum(search_sorted(found_labels, lookup_labels), len(found_labels) - 1)
                     seen = found_labels[at] == lookup_labels
                 if self.handle_unknown == "error" and int(seen.sum()) != len(found_labels):
                     _check_known(j, np.setdiff1d(found_labels, lookup_labels).tolist())
@@ -494,7 +494,8 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
             # Both in byte order, as tarnix codes them: one pass over both.
             where = find_sorted(fitted, own)
             if where is None:
-                order = np.argsort(own.astype(STRINGS), kind="stable")
+                # (Python str order is byte order too.)
+                order = np.argsort(own, kind="stable")
                 where = np.empty(size, dtype=np.int64)
                 where[order] = find_sorted(fitted, own[order])
             seen = where >= 0
