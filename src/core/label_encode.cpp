@@ -63,10 +63,10 @@ std::optional<Distinct<Id>> distinct_labels_few(const LabelColumn& column) {
     const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
     Distinct<Id> result;
     result.ids.resize(n);
-    std::vector<std::optional<MemoTable<Id>>> block_labels(blocks);
+    std::vector<LabelList> block_labels(blocks);
     std::atomic<bool> too_many{false};
     pool::for_each_index(blocks, [&](std::size_t block) {
-        MemoTable<Id>& memo = block_labels[block].emplace();
+        MemoTable<Id> memo;
         const std::size_t end = std::min(n, (block + 1) * kBlockRows);
         for (std::size_t first = block * kBlockRows; first < end; first += kStretch) {
             const std::size_t count = std::min(kStretch, end - first);
@@ -76,16 +76,16 @@ std::optional<Distinct<Id>> distinct_labels_few(const LabelColumn& column) {
                 return;
             }
         }
+        block_labels[block] = std::move(memo).take_labels();
     });
     if (too_many.load()) return std::nullopt;
 
     MemoTable<Id> merged;
     std::vector<std::vector<Id>> global_id(blocks);
     for (std::size_t block = 0; block < blocks; ++block) {
-        const MemoTable<Id>& memo = *block_labels[block];
-        global_id[block].resize(memo.size());
-        merged.get_or_insert_all(memo.size(), [&](std::size_t id) { return memo.view(static_cast<Id>(id)); },
-                                 global_id[block].data());
+        const LabelList& labels = block_labels[block];
+        global_id[block].resize(labels.size());
+        merged.get_or_insert_all(labels.size(), [&](std::size_t id) { return labels[id]; }, global_id[block].data());
     }
     pool::for_each_index(blocks, [&](std::size_t block) {
         const std::size_t end = std::min(n, (block + 1) * kBlockRows);
@@ -152,23 +152,24 @@ Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
 
     // Deduplicate each bucket into its own memo table; each entry's row then
     // learns its label's number.
-    std::vector<std::optional<MemoTable<Id>>> bucket_labels(kBuckets);
+    std::vector<LabelList> bucket_labels(kBuckets);
     std::vector<Id> local_ids(n);
     pool::for_each_index(kBuckets, [&](std::size_t bucket) {
-        MemoTable<Id>& memo = bucket_labels[bucket].emplace();
+        MemoTable<Id> memo;
         const std::size_t end = bucket_start[bucket + 1];
         for (std::size_t at = bucket_start[bucket]; at < end; ++at) {
             // Entries view labels all over the column: fetched ahead.
             if (at + 16 < end) __builtin_prefetch(entries[at + 16].label.data());
             local_ids[at] = memo.get_or_insert(entries[at].label, entries[at].hash);
         }
+        bucket_labels[bucket] = std::move(memo).take_labels();
     });
 
     Distinct<Id> result;
     std::array<std::size_t, kBuckets> first_id{};
     for (std::size_t bucket = 0; bucket < kBuckets; ++bucket) {
         first_id[bucket] = result.labels.size();
-        result.adopt(std::move(*bucket_labels[bucket]).take_labels());
+        result.adopt(std::move(bucket_labels[bucket]));
     }
     result.ids.resize(n);
     pool::for_each_index(kBuckets, [&](std::size_t bucket) {

@@ -30,20 +30,20 @@ public:
     }
 
     void push_back(std::string_view label) {
+        if (offsets_.empty()) offsets_.push_back(0);
         bytes_.insert(bytes_.end(), label.begin(), label.end());
-        ends_.push_back(bytes_.size());
+        offsets_.push_back(bytes_.size());
     }
-    std::size_t size() const noexcept { return ends_.size(); }
-    bool empty() const noexcept { return ends_.empty(); }
+    std::size_t size() const noexcept { return offsets_.empty() ? 0 : offsets_.size() - 1; }
+    bool empty() const noexcept { return offsets_.empty(); }
     std::string_view operator[](std::size_t i) const noexcept {
-        const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-        return std::string_view(bytes_.data() + begin, ends_[i] - begin);
+        return std::string_view(bytes_.data() + offsets_[i], offsets_[i + 1] - offsets_[i]);
     }
-    void reserve(std::size_t labels) { ends_.reserve(labels); }
+    void reserve(std::size_t labels) { offsets_.reserve(labels + 1); }
 
 private:
     std::vector<char> bytes_;
-    std::vector<std::size_t> ends_;  // label i is bytes_[ends_[i - 1], ends_[i])
+    std::vector<std::size_t> offsets_;  // label i is bytes_[offsets_[i], offsets_[i + 1]); none while empty
 };
 
 // The first eight bytes of a label, zero-padded, as a big-endian integer:
@@ -78,10 +78,10 @@ std::vector<Id> byte_order(std::size_t count, const LabelOf& label_of) {
 }
 
 // Ids are 0, 1, 2, ... in order of first insertion. The index is open
-// addressing with linear probing, at most half full; a slot keeps 32 bits of
-// its label's hash, which pick its place, filter the comparisons and let the
-// index grow without reading a label again. A table starts small (16 slots)
-// and doubles; the arena is its only other allocation.
+// addressing with linear probing; a slot keeps an id and 32 bits of its
+// label's hash, which pick its place, filter the comparisons and let the index
+// grow without reading a label again. The index is allocated with the first
+// label (16 slots) and doubles; the arena is the table's only other allocation.
 //
 // `hash` arguments are hash64(label); the overloads without one compute it.
 template <class Id = std::uint32_t>
@@ -91,56 +91,55 @@ public:
     explicit MemoTable(std::size_t expected_labels = 0) {
         if (expected_labels == 0) return;
         std::size_t slots = kMinSlots;
-        while (slots < 2 * expected_labels) slots *= 2;
-        slots_.assign(slots, Slot{});
-        mask_ = slots - 1;
+        while (slots < expected_labels * spread(slots)) slots *= 2;
+        resize(slots);
         labels_.reserve(expected_labels);
+    }
+    MemoTable(MemoTable&& other) noexcept { *this = std::move(other); }
+    MemoTable& operator=(MemoTable&& other) noexcept {
+        labels_ = std::move(other.labels_);
+        slots_ = std::move(other.slots_);
+        mask_ = std::exchange(other.mask_, 0);
+        probe_ = slots_.empty() ? kNoSlots : slots_.data();
+        other.probe_ = kNoSlots;
+        return *this;
     }
 
     // The id of `label`; a label not seen before gets the next id (second: true).
     std::pair<Id, bool> insert(std::string_view label, std::uint64_t hash) {
-        // Room for one more label, so the probe ends at a free slot.
-        if (2 * (labels_.size() + 1) > slots_.size()) grow();
         const auto tag = static_cast<std::uint32_t>(hash);
-        for (std::size_t at = tag & mask_;; at = (at + 1) & mask_) {
-            Slot& slot = slots_[at];
-            if (slot.id == kEmpty) {
-                const auto id = static_cast<Id>(labels_.size());
-                labels_.push_back(label);
-                slot = Slot{tag, id};
-                return {id, true};
-            }
+        std::size_t at = tag & mask_;
+        for (;; at = (at + 1) & mask_) {
+            const Slot slot = probe_[at];
+            if (slot.id == kEmpty) break;
             if (slot.tag == tag && labels_[slot.id] == label) return {slot.id, false};
         }
+        return {add(label, tag, at), true};
     }
     Id get_or_insert(std::string_view label, std::uint64_t hash) { return insert(label, hash).first; }
     Id get_or_insert(std::string_view label) { return insert(label, hash64(label)).first; }
 
     // The batch form: ids[i] = get_or_insert(label_of(i)) for i in [0, count).
-    // Labels are hashed a group at a time, their slots fetched ahead of the
-    // lookups.
+    // Labels are hashed a group at a time, ahead of their lookups.
     template <class LabelOf>
     void get_or_insert_all(std::size_t count, const LabelOf& label_of, Id* ids) {
         constexpr std::size_t kGroup = 16;
         std::string_view labels[kGroup];
         std::uint64_t hashes[kGroup];
-        if (slots_.empty()) grow();
         for (std::size_t first = 0; first < count; first += kGroup) {
             const std::size_t group = std::min(kGroup, count - first);
             for (std::size_t i = 0; i < group; ++i) {
                 labels[i] = label_of(first + i);
                 hashes[i] = hash64(labels[i]);
-                __builtin_prefetch(&slots_[static_cast<std::uint32_t>(hashes[i]) & mask_]);
             }
             for (std::size_t i = 0; i < group; ++i) ids[first + i] = insert(labels[i], hashes[i]).first;
         }
     }
 
     std::optional<Id> find(std::string_view label, std::uint64_t hash) const noexcept {
-        if (slots_.empty()) return std::nullopt;
         const auto tag = static_cast<std::uint32_t>(hash);
         for (std::size_t at = tag & mask_;; at = (at + 1) & mask_) {
-            const Slot& slot = slots_[at];
+            const Slot slot = probe_[at];
             if (slot.id == kEmpty) return std::nullopt;
             if (slot.tag == tag && labels_[slot.id] == label) return slot.id;
         }
@@ -165,10 +164,31 @@ private:
         Id id = kEmpty;
     };
 
-    void grow() {
-        std::vector<Slot> old(std::max(kMinSlots, 2 * slots_.size()));
+    // Slots per label at least, by the size of the index: a lookup that steps
+    // past another label's slot costs a mispredicted branch, which outweighs
+    // the memory while the index is small enough for the cache.
+    static constexpr std::size_t spread(std::size_t slots) noexcept {
+        return slots <= 1024 ? 16 : slots <= 65536 ? 4 : 2;
+    }
+
+    // Stores a new label whose probe ended at the free slot `at`.
+    [[gnu::noinline]] Id add(std::string_view label, std::uint32_t tag, std::size_t at) {
+        if ((labels_.size() + 1) * spread(slots_.size()) > slots_.size()) {
+            resize(std::max(kMinSlots, 2 * slots_.size()));
+            for (at = tag & mask_; slots_[at].id != kEmpty; at = (at + 1) & mask_) {
+            }
+        }
+        const auto id = static_cast<Id>(labels_.size());
+        labels_.push_back(label);
+        slots_[at] = Slot{tag, id};
+        return id;
+    }
+
+    void resize(std::size_t count) {
+        std::vector<Slot> old(count);
         old.swap(slots_);
-        mask_ = slots_.size() - 1;
+        mask_ = count - 1;
+        probe_ = slots_.data();
         for (const Slot& slot : old) {
             if (slot.id == kEmpty) continue;
             std::size_t at = slot.tag & mask_;
@@ -177,9 +197,13 @@ private:
         }
     }
 
+    // Probed until the first label: one free slot, never written.
+    static constexpr Slot kNoSlots[1] = {};
+
     LabelList labels_;
     std::vector<Slot> slots_;
     std::size_t mask_ = 0;
+    const Slot* probe_ = kNoSlots;  // slots_, once it has any
 };
 
 }  // namespace tarnix
