@@ -9,9 +9,12 @@ column stage alone through the native bench/native/column_stage.cpp, which
 bench/run.sh builds into build/bench) and two Python threads encoding at
 once, 5 a real-shaped table read back from a CSV file against a
 pandas.factorize loop, its text columns Arrow-backed str (read_csv's
-default), 5p Python-backed str, 5o object, 6 tarnix_learn's
+default), 5p Python-backed str, 5o object, 5a every column as read_csv's
+dtype_backend "pyarrow" and "numpy_nullable" make it, 6 tarnix_learn's
 TextColumnEncoder against scikit-learn's OrdinalEncoder (bench/learn.py).
-Then the memory of one encode per case, each in a fresh process.
+Then the memory of one encode per case, each in a fresh process. Case 7, run
+only when named (--cases 7), encodes a 10^8-row Arrow-backed frame with
+tarnix and polars, each in a fresh process.
 Writes results.md and results.png into bench/results/.
 """
 
@@ -29,15 +32,18 @@ sys.path.insert(0, HERE)
 import cases  # noqa: E402
 import measure  # noqa: E402
 
+SCALE_ROWS, SCALE_REPEATS = 10**8, 3
 FULL = {"frame_rows": 1_000_000, "array_rows": 1_000_000, "float_rows": 10_000_000,
         "growth": [10**4, 10**5, 10**6, 10**7], "csv_rows": 1_414_593, "two_threads_rows": 500_000,
-        "repeats": 5, "column_stage_rounds": 5}
+        "repeats": 5, "column_stage_rounds": 5, "scale_rows": SCALE_ROWS}
 QUICK = {"frame_rows": 20_000, "array_rows": 20_000, "float_rows": 200_000,
          "growth": [10**3, 10**4, 10**5], "csv_rows": 28_000, "two_threads_rows": 20_000, "repeats": 2,
-         "column_stage_rounds": 2}
+         "column_stage_rounds": 2, "scale_rows": 200_000}
 # Tables this large get at most this many runs per timing.
 BIG_ROWS, BIG_REPEATS = 5_000_000, 3
-ALL_CASES = ("1", "1a", "1c", "2", "3", "4", "5", "5p", "5o", "6")
+ALL_CASES = ("1", "1a", "1c", "2", "3", "4", "5", "5p", "5o", "5a", "6")
+# Run only when asked for by --cases: the 10^8-row scale case.
+ASKED_ONLY = ("7",)
 
 
 def parse_args(argv):
@@ -50,21 +56,26 @@ def parse_args(argv):
                              "str text, 1c with category text, 2 object array, 3 float64 array, "
                              "4 growth and threads, 5 real-shaped table read from a CSV file "
                              "(Arrow-backed str text), 5p the same with Python-backed str text, "
-                             "5o with object text, 6 fit once, transform later (bench/learn.py)")
+                             "5o with object text, 5a the same file with dtype_backend \"pyarrow\" and "
+                             "\"numpy_nullable\", 6 fit once, transform later (bench/learn.py); "
+                             "7, only when named, the 10^8-row Arrow-backed frame against polars")
     parser.add_argument("--repeats", type=int, help="runs per timing (default 5, quick 2)")
     parser.add_argument("--max-rows", type=int,
                         help="cap the row count of every case; growth sizes above it are skipped")
     parser.add_argument("--no-memory", action="store_true",
                         help="skip the memory of an encode per case (one fresh process per case)")
     parser.add_argument("--out", help="output directory (default bench/results)")
+    parser.add_argument("--peers", help="comma-separated peers to run beside tarnix (default: all), "
+                                        "such as pandas,polars")
     parser.add_argument("--threads-worker", type=int, metavar="ROWS", help=argparse.SUPPRESS)
     parser.add_argument("--memory-worker", metavar="CASE:ROWS", help=argparse.SUPPRESS)
     parser.add_argument("--two-threads-worker", metavar="ROWS:REPEATS", help=argparse.SUPPRESS)
+    parser.add_argument("--scale-worker", metavar="PEER:ROWS:REPEATS", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     chosen = {c.strip() for c in args.cases.split(",") if c.strip()}
-    if not chosen <= set(ALL_CASES):
-        parser.error(f"--cases takes cases from {','.join(ALL_CASES)}")
-    args.cases = [c for c in ALL_CASES if c in chosen]
+    if not chosen <= set(ALL_CASES + ASKED_ONLY):
+        parser.error(f"--cases takes cases from {','.join(ALL_CASES + ASKED_ONLY)}")
+    args.cases = [c for c in ALL_CASES + ASKED_ONLY if c in chosen]
     if args.repeats is not None and args.repeats < 1:
         parser.error("--repeats must be at least 1")
     return args
@@ -116,6 +127,12 @@ def main(argv):
         rows, repeats = args.two_threads_worker.split(":")
         cases.two_threads_worker(int(rows), int(repeats))
         return 0
+    if args.scale_worker:
+        peer, rows, repeats = args.scale_worker.rsplit(":", 2)
+        cases.scale_worker(peer, int(rows), int(repeats))
+        return 0
+    if args.peers:
+        cases.ONLY_PEERS = {name.strip() for name in args.peers.split(",")}
     sizes = QUICK if args.quick else FULL
     repeats = args.repeats or sizes["repeats"]
     cap = args.max_rows or sys.maxsize
@@ -160,13 +177,17 @@ def main(argv):
                                "bench/run.sh builds it)")
             rows = min(sizes["two_threads_rows"], cap)
             cases.case_two_threads(rows, repeats_for(rows), progress, results)
-        for case in ("5", "5p", "5o"):
+        for case in ("5", "5p", "5o", "5a"):
             if case in args.cases:
                 rows = min(sizes["csv_rows"], cap)
-                cases.case_csv(case, rows, repeats_for(rows), progress, results)
-                memory_cases.append((case, rows))
+                for variant in cases.CSV_CASES[case]:
+                    cases.case_csv(variant, rows, repeats_for(rows), progress, results)
+                    memory_cases.append((variant, rows))
         if "6" in args.cases:
             cases.case_learn(args.quick, args.repeats, args.max_rows, progress, results)
+        if "7" in args.cases:
+            rows = min(sizes["scale_rows"], cap)
+            cases.case_scale(rows, min(repeats, SCALE_REPEATS), progress, results)
         if args.no_memory:
             skipped += [f"memory of case {case} (--no-memory)" for case, _ in memory_cases]
         else:

@@ -16,6 +16,10 @@ import measure
 import peers as peer_kinds
 
 
+# The peers to run beside tarnix (--peers), or None for all of them.
+ONLY_PEERS = None
+
+
 def _record(results, case, step, peer, rows, cells, times, note="", **extra):
     results.append({"case": case, "step": step, "peer": peer, "rows": rows, "cells": cells,
                     "times": times, "median": statistics.median(times), "note": note, **extra})
@@ -27,7 +31,8 @@ def run_table_case(case, table, text_positions, make_peers, repeats, progress, r
     tag = tag or f"[case {case}]"
     layout = peer_kinds.Layout(table, text_positions)
     rows, cells = layout.rows, layout.rows * layout.width
-    peers = make_peers(layout)
+    peers = [peer for k, peer in enumerate(make_peers(layout))
+             if k == 0 or ONLY_PEERS is None or peer.name in ONLY_PEERS]
     reference = peers[0]
     reference.prepare(table)
     want_codes = reference.encode(table)
@@ -97,21 +102,91 @@ def case_float(rows, repeats, progress, results):
 
 
 # Case 5 and its variants: the same CSV file, text columns read as
-# data.CSV_TEXT_STORAGES[storage].
-CSV_VARIANTS = {"5": ("arrow", "Arrow-backed str (read_csv's default)"),
-                "5p": ("python", "Python-backed str"), "5o": ("object", "object")}
+# data.CSV_TEXT_STORAGES[storage], or every column as read_csv's
+# dtype_backend gives it (5a: "pyarrow", 5an: "numpy_nullable"; `--cases 5a`
+# runs both).
+CSV_VARIANTS = {"5": ("arrow", None, "Arrow-backed str (read_csv's default)"),
+                "5p": ("python", None, "Python-backed str"), "5o": ("object", None, "object"),
+                "5a": (None, "pyarrow", "every column ArrowDtype (dtype_backend=\"pyarrow\")"),
+                "5an": (None, "numpy_nullable",
+                        "every column a masked or string array (dtype_backend=\"numpy_nullable\")")}
+# What each case of the command line runs.
+CSV_CASES = {"5": ("5",), "5p": ("5p",), "5o": ("5o",), "5a": ("5a", "5an")}
 
 
 def csv_text_positions():
     return [data.CSV_COLUMNS.index(name) for name in data.CSV_TEXT]
 
 
+def csv_table(case, rows):
+    storage, backend, _ = CSV_VARIANTS[case]
+    return data.csv_frame(rows, text=storage, backend=backend)
+
+
 def case_csv(case, rows, repeats, progress, results):
-    storage, what = CSV_VARIANTS[case]
+    what = CSV_VARIANTS[case][2]
     progress.say(f"[case {case}] writing a CSV of {rows:,} x {len(data.CSV_COLUMNS)} and reading it back, "
                  f"text as {what}")
-    table = data.csv_frame(rows, text=storage)
+    table = csv_table(case, rows)
     run_table_case(case, table, csv_text_positions(), peer_kinds.factorize_peers, repeats, progress, results)
+
+
+def case_scale(rows, repeats, progress, results):
+    """Case 7: tarnix and polars (`pl.from_arrow` + Enum cast) on a 10^8-row
+    Arrow-backed frame, each in a fresh process that builds the frame (the
+    machine holds the input and one output, not two of each). Time, peak
+    RSS above the built input, and a digest of the codes per column, which
+    must agree."""
+    found = {}
+    for peer in ("tarnix", "polars from_arrow"):
+        progress.say(f"[case 7] {peer}: a fresh process builds the {rows:,}-row frame and encodes it "
+                     f"{repeats} times")
+        found[peer] = _worker("--scale-worker", f"{peer}:{rows}:{repeats}")
+    if found["polars from_arrow"]["digests"] != found["tarnix"]["digests"]:
+        raise measure.Mismatch("[case 7] polars from_arrow: the codes' digests differ from tarnix's")
+    for peer, got in found.items():
+        _record(results, "7", "encode", peer, rows, rows * len(data.FRAME_COLUMNS), got["times"],
+                peak=got["peak"], input=got["input"], output=got["output"], build=got["build"])
+
+
+def scale_worker(peer_name, rows, repeats):
+    """Body of a case-7 process: build, encode `repeats` times, one JSON line."""
+    import hashlib
+
+    progress = measure.Progress(sys.stderr)
+    before = _rss_status()["VmRSS"]
+    began = time.perf_counter()
+    table = data.scale_frame(rows, progress=lambda text: progress.say(f"[case 7] building: {text}"))
+    build = time.perf_counter() - began
+    gc.collect()
+    layout = peer_kinds.Layout(table, frame_text_positions())
+    peer = (peer_kinds.Tarnix(layout) if peer_name == "tarnix"
+            else peer_kinds.Polars(layout, from_arrow=True))
+    peer.prepare(table)
+    _reset_peak()
+    start = _rss_status()["VmRSS"]
+    times = []
+    digests = None
+    for run in range(1, repeats + 1):
+        gc.collect()
+        began = time.perf_counter()
+        codes = peer.encode(table)
+        times.append(time.perf_counter() - began)
+        if digests is None:
+            matrix = codes.to_numpy() if isinstance(codes, pd.DataFrame) else codes
+            digests = []
+            for j in range(matrix.shape[1]):
+                column = np.nan_to_num(matrix[:, j], nan=-1.0)
+                digests.append(hashlib.blake2b(column.tobytes(), digest_size=16).hexdigest())
+                del column
+            del matrix
+        output = _output_bytes(codes)
+        del codes
+        progress.say(f"[case 7] encode {peer_name}: {run}/{repeats} runs, "
+                     f"median so far {measure.format_seconds(statistics.median(times))}")
+    peak = _rss_status()["VmHWM"] - start
+    print(json.dumps({"times": times, "peak": peak, "input": start - before, "output": output, "build": build,
+                      "digests": digests}), flush=True)
 
 
 def case_growth(sizes, repeats_for, progress, results):
@@ -196,7 +271,7 @@ def make_table(case, rows):
     if case in ("3C", "3F"):
         return data.float_array(rows, case[1]), []
     if case in CSV_VARIANTS:
-        return data.csv_frame(rows, text=CSV_VARIANTS[case][0]), csv_text_positions()
+        return csv_table(case, rows), csv_text_positions()
     raise ValueError(f"no table for case {case!r}")
 
 
@@ -262,10 +337,14 @@ class _Heap:
             self.libc.malloc_trim(0)
 
     def in_use(self):
-        self.trim()
+        """Trims the heap only where the RSS stands in for mallinfo2: a
+        measure of what the module gives back by itself must not be
+        preceded by a trim of ours."""
         if self.mallinfo2 is not None:
+            gc.collect()
             info = self.mallinfo2()
             return info.uordblks + info.hblkhd
+        self.trim()
         return _rss_status()["VmRSS"]
 
 
@@ -316,8 +395,13 @@ def memory_worker(case, rows):
     retained = heap.in_use() - before_record
     del encoder
     left = heap.in_use() - before_record
+    gc.collect()
+    # What the process keeps once the output and the encoder are dropped,
+    # with no trim of the heap by this process.
+    rss_after = _rss_status()["VmRSS"]
     print(json.dumps({"peak": peak, "peak_exact": exact_peak, "output": output_bytes, "labels": labels,
                       "label_bytes": label_bytes, "retained": retained, "left": left,
+                      "rss_before": before["VmRSS"], "rss_after": rss_after,
                       "method": heap.method, "cells": int(np.prod(table.shape))}), flush=True)
 
 

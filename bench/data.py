@@ -83,11 +83,19 @@ CSV_MISSING_SHARE = 0.001
 CSV_TEXT_STORAGES = {"arrow": TEXT_DTYPES["arrow"], "python": TEXT_DTYPE, "object": np.dtype(object)}
 
 
-def csv_frame(rows, seed=4, text="arrow"):
+# Case 5a: the same file read with read_csv's `dtype_backend`: every column
+# Arrow-backed ("pyarrow": ArrowDtype) or pandas' masked and string arrays
+# ("numpy_nullable").
+CSV_BACKENDS = ("pyarrow", "numpy_nullable")
+
+
+def csv_frame(rows, seed=4, text="arrow", backend=None):
     """Case 5: CSV_COLUMNS written to a CSV file in a temporary directory and
     read back with pandas.read_csv. `text` (a key of CSV_TEXT_STORAGES) is
     how the text columns are read: "arrow" is read_csv's default, the others
-    are asked for with its `dtype` argument. The cells are the same for all."""
+    are asked for with its `dtype` argument. With `backend` (one of
+    CSV_BACKENDS) read_csv's `dtype_backend` decides every column's dtype
+    instead. The cells are the same for all."""
     rng = _rng(seed)
     columns = {}
     for name, weights in CSV_TEXT.items():
@@ -97,17 +105,61 @@ def csv_frame(rows, seed=4, text="arrow"):
     columns["age"] = rng.integers(18, 90, rows)
     columns["bmi"] = np.round(rng.normal(27, 5, rows), 1)
     columns["charges"] = np.round(rng.lognormal(9, 1, rows), 2)
-    want = CSV_TEXT_STORAGES[text]
-    dtype = None if text == "arrow" else {name: want for name in CSV_TEXT}
+    want = CSV_TEXT_STORAGES.get(text)
+    dtype = None if text in ("arrow", None) else {name: want for name in CSV_TEXT}
     with tempfile.TemporaryDirectory() as directory:
         path = os.path.join(directory, "table.csv")
         pd.DataFrame({name: columns[name] for name in CSV_COLUMNS}).to_csv(path, index=False)
+        if backend is not None:
+            return pd.read_csv(path, dtype_backend=backend)
         table = pd.read_csv(path, dtype=dtype)
     for name in CSV_TEXT:
         if table[name].dtype != want:
             raise RuntimeError(f"read_csv gave column {name} the dtype {table[name].dtype!r}, "
                                f"not {want!r}" + (" (is pyarrow installed?)" if text == "arrow" else ""))
     return table
+
+
+# Case 7, the scale case: case 1's shape at 10^8 rows, Arrow-backed text of
+# about 10, 1,000, 100,000 and 10,000,000 labels.
+SCALE_CARDINALITIES = (10, 1_000, 100_000, 10_000_000)
+
+
+def _arrow_labels(count, prefix):
+    """`count` distinct labels `prefix` + 8 digits, as a pyarrow string array."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    digits = pc.utf8_lpad(pc.cast(pa.array(np.arange(count, dtype=np.int64)), pa.string()), 8, "0")
+    return pc.binary_join_element_wise(pa.scalar(prefix), digits, "")
+
+
+def scale_frame(rows, seed=7, progress=None):
+    """Case 7: 4 text columns of pandas' `str` on pyarrow storage (labels
+    drawn uniformly from SCALE_CARDINALITIES values, ~1% missing), made from
+    dictionary indices so that building them is quick, and 2 float64 and 2
+    int64 columns, interleaved as case 1's."""
+    import pyarrow as pa
+
+    rng = _rng(seed)
+    columns = {}
+    for name, cardinality, prefix in zip(TEXT_COLUMNS, SCALE_CARDINALITIES, "abcd"):
+        if progress:
+            progress(f"column {name}: {rows:,} labels drawn from {cardinality:,}")
+        indices = pa.array(rng.integers(0, cardinality, rows, dtype=np.int32),
+                           mask=rng.random(rows, dtype=np.float32) < MISSING_SHARE)
+        text = pa.DictionaryArray.from_arrays(indices, _arrow_labels(cardinality, prefix)).dictionary_decode()
+        del indices
+        columns[name] = pd.array(text, dtype=TEXT_DTYPES["arrow"])
+    if progress:
+        progress("numeric columns")
+    f0 = rng.standard_normal(rows)
+    f0[rng.random(rows, dtype=np.float32) < MISSING_SHARE] = np.nan
+    columns["f0"] = f0
+    columns["f1"] = rng.uniform(-1e6, 1e6, rows)
+    columns["i0"] = rng.integers(0, 1_000, rows, dtype=np.int64)
+    columns["i1"] = rng.integers(-(2**40), 2**40, rows, dtype=np.int64)
+    return pd.DataFrame({name: columns[name] for name in FRAME_COLUMNS}, copy=False)
 
 
 def object_array(rows, seed=2):

@@ -45,7 +45,10 @@ class Layout:
         for j, codes in zip(self.text, text_codes):
             out[:, j] = codes
         for j in self.numeric:
-            out[:, j] = np.asarray(self.column(data, j), dtype=np.float64)
+            column = self.column(data, j)
+            # A frame's column may be a masked or Arrow array: missing -> NaN.
+            out[:, j] = (column.to_numpy(dtype=np.float64, na_value=np.nan) if self.is_frame
+                         else np.asarray(column, dtype=np.float64))
         return out
 
     def decoded(self, text_labels, codes):

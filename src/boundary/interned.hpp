@@ -13,6 +13,7 @@
     X(dunder_module, "__module__")                                  \
     X(dunder_name, "__name__")                                      \
     X(array, "array")                                               \
+    X(astype, "astype")                                             \
     X(atexit, "atexit")                                             \
     X(categories, "categories")                                     \
     X(codes, "codes")                                               \
@@ -20,10 +21,13 @@
     X(copy, "copy")                                                 \
     X(create_dataframe_from_blocks, "create_dataframe_from_blocks") \
     X(DataFrame, "DataFrame")                                       \
+    X(data_, "_data")                                               \
     X(dtype, "dtype")                                               \
+    X(dtypes, "dtypes")                                             \
     X(iloc, "iloc")                                                 \
     X(Index, "Index")                                               \
     X(isetitem, "isetitem")                                         \
+    X(mask_, "_mask")                                               \
     X(memmap, "memmap")                                             \
     X(na_value, "na_value")                                         \
     X(numpy, "numpy")                                               \

@@ -12,6 +12,27 @@
 
 namespace tarnix {
 
+// Taking a new reference: which of the four ways is right depends on what a
+// NULL from the call would mean.
+//
+// | way                    | a NULL result means                       | use it for                                  |
+// |------------------------|-------------------------------------------|---------------------------------------------|
+// | own(p)                 | a fault of the module (fatal: "PyObject   | objects the module makes for itself (a str  |
+// |   (boundary/ref.hpp)   | pointer is null")                         | from UTF-8, a tuple, an int) that only fail |
+// |                        |                                           | when memory runs out                        |
+// | checked(p)             | the call raised: a pending error the      | calls into user or library code whose       |
+// |   (boundary/error.hpp) | caller returns (TRY) or raises            | exception goes back to the caller           |
+// | probe(result, what)    | the call raised an ordinary exception:    | asking pandas/NumPy for a faster route; any |
+// |   (python/calls.hpp)   | nothing, and the slower route is taken    | non-ordinary exception is passed on, and    |
+// |                        | (traced as a fallback)                    | the slower route must give the same cells   |
+// | Ref::steal(p)          | whatever the caller decides: it tests the | a new reference that may be NULL by design  |
+// |                        | Ref itself (PyImport_GetModule when not   | (and the other three's own implementation), |
+// |                        | imported) or has a non-NULL one in hand   | or one already checked; never where one of  |
+// |                        |                                           | the three above says what NULL means        |
+//
+// Ref::borrow takes a second reference to an object someone else holds, to
+// keep it alive while Python code that could drop it runs.
+
 // Set when the interpreter starts to exit (its atexit callbacks run before it
 // ends daemon threads); until then every thread that holds a Ref is attached.
 // (Set by an atexit callback the module registers when it is executed.)

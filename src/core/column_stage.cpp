@@ -24,8 +24,10 @@ void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded
     // Each column's values: an array of doubles, or cells converted as they go.
     std::vector<const double*> sources(cols);
     std::vector<const StridedNumbers*> strided(cols);
+    std::vector<const ArrowChunks*> arrow(cols);
     for (std::size_t col = 0; col < cols; ++col) {
         if (cells.is_string(col)) continue;
+        if ((arrow[col] = cells.arrow_numbers(col)) != nullptr) continue;
         if (cells.strided(col).load != nullptr) {
             strided[col] = &cells.strided(col);
         } else {
@@ -42,6 +44,8 @@ void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded
                 const std::size_t first = col * rows;
                 if (const double* source = sources[col]) {
                     for (std::size_t row = begin; row < end; ++row) out.write(first + row, source[row]);
+                } else if (arrow[col] != nullptr) {
+                    arrow[col]->read_numbers(begin, end, out.at(first + begin));
                 } else {
                     for (std::size_t row = begin; row < end; ++row) out.write(first + row, strided[col]->at(row));
                 }
@@ -51,6 +55,10 @@ void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded
     pool::for_each_block(rows, [&](std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row) {
             for (std::size_t col = 0; col < cols; ++col) {
+                if (arrow[col] != nullptr) {
+                    arrow[col]->read_numbers(row, row + 1, out.at(row * cols + col));
+                    continue;
+                }
                 out.write(row * cols + col, sources[col] != nullptr ? sources[col][row] : strided[col]->at(row));
             }
         }
@@ -78,6 +86,10 @@ std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out,
             double* into = order == MatrixOrder::ColumnMajor ? out.at(col * cells.rows()) : nullptr;
             if (const CategoryColumn* categories = cells.categories(col)) {
                 return CodedColumn{col, code_categories(*categories, into)};
+            }
+            if (const ArrowText* text = cells.arrow_text(col)) {
+                if (auto few = code_few_labels(*text, into)) return CodedColumn{col, std::move(*few)};
+                return CodedColumn{col, code_labels(LabelColumn::of_views(text->views()), into)};
             }
             return CodedColumn{col, code_labels(cells.labels(col), into)};
         });

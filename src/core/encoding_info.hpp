@@ -79,8 +79,4 @@ struct EncodingInfo {
     }
 };
 
-inline bool is_missing_label(std::string_view label) noexcept {
-    return label == "nan" || label == "NaN" || label == "<NA>";
-}
-
 }  // namespace tarnix

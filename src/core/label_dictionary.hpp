@@ -62,7 +62,7 @@ private:
 
     static constexpr std::size_t kRecent = 64;
     MemoTable<std::uint32_t> labels_;
-    CategoryColumn column_{&labels_.labels(), nullptr, sizeof(std::int32_t), sizeof(std::int32_t), 0, 0};
+    CategoryColumn column_{&labels_.labels(), nullptr, sizeof(std::int32_t), sizeof(std::int32_t), 0, 0, {}, /*all_used=*/true};
     std::vector<std::int32_t> ids_;
     std::array<Recent, kRecent> recent_{};
 };

@@ -12,6 +12,7 @@
 
 #include "core/fatal.hpp"
 #include "core/memo_table.hpp"
+#include "core/missing_labels.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {
@@ -219,6 +220,10 @@ LabelCodes code_labels_with(const LabelColumn& labels, double* into) {
 
 }  // namespace
 
+std::vector<double> codes_of_labels(const std::vector<std::string_view>& distinct) {
+    return codes_of_distinct<std::uint32_t>(distinct);
+}
+
 LabelCodes code_labels(const LabelColumn& labels, double* into) {
     if (labels.size() <= std::numeric_limits<std::uint32_t>::max()) {
         return code_labels_with<std::uint32_t>(labels, into);
@@ -238,20 +243,34 @@ std::int64_t CategoryColumn::code(std::size_t row) const noexcept {
 
 LabelCodes code_categories(const CategoryColumn& column, double* into) {
     const std::size_t count = column.categories->size();
-    // Which categories occur, and whether a cell after the first valid one is missing.
-    std::vector<unsigned char> used(count, 0);
+    LabelCodes result;
+    if (into == nullptr) {
+        result.codes.resize(column.rows);
+        into = result.codes.data();
+    }
+    // Each row's code is read once: its category's number goes where its
+    // code will be, and the categories in use are marked...
+    std::vector<unsigned char> used(count, column.all_used ? 1 : 0);
     std::atomic<bool> missing_later{false};
     std::atomic<bool> out_of_range{false};
-    pool::for_each_block(column.rows, [&](std::size_t begin, std::size_t end) {
+    const std::size_t first = std::min(column.first_valid, column.rows);
+    std::fill(into, into + first, kMissingCode);  // read as missing to find the first valid row
+    pool::for_each_block(column.rows - first, [&](std::size_t begin, std::size_t end) {
         bool missing = false, bad = false;
-        for (std::size_t row = begin; row < end; ++row) {
-            const std::int64_t code = column.code(row);
+        for (std::size_t row = first + begin; row < first + end; ++row) {
+            const std::int64_t code = row == first && column.first_code ? *column.first_code : column.code(row);
             if (code >= 0 && static_cast<std::uint64_t>(code) < count) {
-                std::atomic_ref<unsigned char>(used[static_cast<std::size_t>(code)]).store(1, std::memory_order_relaxed);
-            } else if (code == -1) {
-                missing = missing || row > column.first_valid;
+                into[row] = static_cast<double>(code);
+                if (!column.all_used) {
+                    std::atomic_ref<unsigned char>(used[static_cast<std::size_t>(code)]).store(1, std::memory_order_relaxed);
+                }
             } else {
-                bad = true;
+                into[row] = kMissingCode;
+                if (code == -1) {
+                    missing = missing || row > column.first_valid;
+                } else {
+                    bad = true;
+                }
             }
         }
         if (missing) missing_later.store(true, std::memory_order_relaxed);
@@ -259,7 +278,7 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
     });
     if (out_of_range.load()) panic("a categorical column holds a code outside its categories");
 
-    LabelCodes result;
+    // ...then only those get codes, in byte order...
     std::vector<std::size_t> id_of_category(count, 0);
     for (std::size_t category = 0; category < count; ++category) {
         if (!used[category]) continue;
@@ -274,19 +293,19 @@ LabelCodes code_categories(const CategoryColumn& column, double* into) {
             result.distinct.push_back(label);
         }
     };
-    if (column.first_valid > 0) add_label("NaN");
-    if (missing_later.load()) add_label("nan");
-
+    if (column.first_valid > 0) add_label(kNanLabel);
+    if (missing_later.load()) add_label(kStrNanLabel);
     result.code_of_distinct = codes_of_distinct<std::size_t>(result.distinct);
-    if (into == nullptr) {
-        result.codes.resize(column.rows);
-        into = result.codes.data();
+
+    // ...and each row's number becomes its code, where it lies.
+    std::vector<double> code_of_category(count, kMissingCode);
+    for (std::size_t category = 0; category < count; ++category) {
+        if (used[category]) code_of_category[category] = result.code_of_distinct[id_of_category[category]];
     }
     pool::for_each_block(column.rows, [&](std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row) {
-            const std::int64_t code = column.code(row);
-            into[row] = code < 0 ? kMissingCode
-                                         : result.code_of_distinct[id_of_category[static_cast<std::size_t>(code)]];
+            const double number = into[row];
+            if (!std::isnan(number)) into[row] = code_of_category[static_cast<std::size_t>(number)];
         }
     });
     return result;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,10 @@ struct CategoryColumn {
     int code_bytes = 1;            // 1, 2, 4 or 8
     std::size_t rows = 0;
     std::size_t first_valid = 0;   // the first row with a category
+    // The code of row first_valid when it was read to find that row: the rows
+    // up to it are not read again (their owner may change them meanwhile).
+    std::optional<std::int64_t> first_code;
+    bool all_used = false;         // every category is some row's (no missing cells either)
 
     std::int64_t code(std::size_t row) const noexcept;
 };
@@ -52,8 +57,13 @@ struct CategoryColumn {
 // cells read one by one (the categories' text, "NaN" for missing cells before
 // the first valid one and "nan" after it): only the categories that occur get
 // codes, in byte order of their text. A code outside the categories is a
-// fatal error.
+// fatal error. Each row's code is read once, so a row is coded by the category
+// it held when read, even if its owner changes the codes meanwhile.
 LabelCodes code_categories(const CategoryColumn& column, double* into = nullptr);
+
+// The code of each distinct label: its rank in byte order among those that
+// are not missing labels; NaN for those.
+std::vector<double> codes_of_labels(const std::vector<std::string_view>& distinct);
 
 // ...then the labels in code order (the column, which `distinct` may view,
 // must still live).

@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "core/fatal.hpp"
 #include "pool/pool.hpp"
 
@@ -15,6 +19,12 @@ std::size_t byte_count(std::size_t count) {
 }
 
 }  // namespace
+
+void give_back_freed_memory() noexcept {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
 
 DoubleBuffer DoubleBuffer::borrowed(const double* data) noexcept {
     DoubleBuffer buffer;

@@ -93,6 +93,12 @@ struct Matrix {
     bool copy_into(double* out) const;
 };
 
+// After a call that read a table of at least this many cells, the heap
+// memory its temporaries freed is given back to the system (glibc keeps it
+// otherwise; musl gives large blocks back by itself and has no way to ask).
+inline constexpr std::size_t kTrimAfterCells = std::size_t{1} << 20;
+void give_back_freed_memory() noexcept;
+
 struct ConversionResult {
     OUT out;
     Matrix matrix;

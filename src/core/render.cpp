@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/missing_labels.hpp"
+
 namespace tarnix {
 
 std::string render_double(double value) {
-    if (std::isnan(value)) return "NaN";
+    if (std::isnan(value)) return std::string(kNanLabel);
     if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
 
     // Scientific notation without a precision gives the shortest digits that

@@ -4,12 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "core/arrow_strings.hpp"
+#include "core/arrow_arrays.hpp"
+#include "core/arrow_text.hpp"
 #include "core/label_column.hpp"
 #include "core/label_dictionary.hpp"
 #include "core/label_encode.hpp"
@@ -18,13 +20,20 @@ namespace tarnix {
 
 // A numeric column left where it lies: its cells are converted when the
 // matrix is written, unless settle() copies them first.
+// A masked column (pandas' nullable numbers) adds its mask: one byte per
+// row, nonzero where the cell is missing, which reads as NaN.
 struct StridedNumbers {
     const char* first = nullptr;  // the column's first cell
     std::ptrdiff_t stride = 0;    // bytes from one row to the next
     double (*load)(const char* cell, bool swapped) = nullptr;
     bool swapped = false;
+    const char* missing = nullptr;       // the first row's mask byte, or nullptr
+    std::ptrdiff_t missing_stride = 0;
 
     double at(std::size_t row) const noexcept {
+        if (missing != nullptr && missing[static_cast<std::ptrdiff_t>(row) * missing_stride] != 0) {
+            return std::numeric_limits<double>::quiet_NaN();
+        }
         return load(first + static_cast<std::ptrdiff_t>(row) * stride, swapped);
     }
 };
@@ -71,14 +80,8 @@ public:
         if (!with_dictionary_.empty()) forget_identities();
     }
 
-    // A whole text column at once: views of its labels (see LabelColumn), or
-    // a categorical column coded in the column stage.
-    void set_views(std::size_t col, std::vector<std::string_view> views) {
-        Column& target = column(col);
-        target.is_string = true;
-        target.labels = LabelColumn::of_views(std::move(views));
-    }
-    // The column keeps the text of the categories; codes.categories is set to it.
+    // A whole categorical column at once, coded in the column stage. The
+    // column keeps the text of the categories; codes.categories is set to it.
     void set_categories(std::size_t col, LabelList categories, CategoryColumn codes) {
         Column& target = column(col);
         target.is_string = true;
@@ -86,17 +89,29 @@ public:
         codes.categories = target.category_labels.get();
         target.categories = std::make_unique<CategoryColumn>(codes);
     }
-    // Arrow memory that views point into, kept until the cells are dropped.
-    void keep(ArrowArrayOwned chunk) { kept_.push_back(std::move(chunk)); }
+    // A whole text column in Arrow memory, coded where it lies.
+    void set_arrow_text(std::size_t col, ArrowText text) {
+        Column& target = column(col);
+        target.is_string = true;
+        target.arrow_text = std::make_unique<ArrowText>(std::move(text));
+    }
+    // A whole numeric column in Arrow memory, which never changes.
+    void set_arrow_numbers(std::size_t col, ArrowChunks numbers) {
+        column(col).arrow_numbers = std::make_unique<ArrowChunks>(std::move(numbers));
+    }
 
     // The column holds text from now on: the numbers read so far become
     // labels (rendered positionally).
     void turn_to_text(std::size_t col);
 
     bool is_string(std::size_t col) const { return col < columns_.size() && columns_[col].is_string; }
-    // A numeric column's cells are numbers(col), or strided(col) when its load is set.
+    // A numeric column's cells are numbers(col), strided(col) when its load
+    // is set, or arrow_numbers(col) when that is not nullptr.
     const std::vector<double>& numbers(std::size_t col) const { return columns_.at(col).numbers; }
     const StridedNumbers& strided(std::size_t col) const { return columns_.at(col).strided; }
+    const ArrowChunks* arrow_numbers(std::size_t col) const { return columns_.at(col).arrow_numbers.get(); }
+    // A text column set by set_arrow_text, else nullptr.
+    const ArrowText* arrow_text(std::size_t col) const { return columns_.at(col).arrow_text.get(); }
     const LabelColumn& labels(std::size_t col) const { return columns_.at(col).labels; }
     // A text column set by set_categories or held as a dictionary, else nullptr.
     const CategoryColumn* categories(std::size_t col) const {
@@ -112,6 +127,8 @@ private:
         bool is_string = false;
         std::vector<double> numbers;
         StridedNumbers strided;
+        std::unique_ptr<ArrowChunks> arrow_numbers;
+        std::unique_ptr<ArrowText> arrow_text;
         LabelColumn labels;
         std::unique_ptr<CategoryColumn> categories;
         std::unique_ptr<LabelList> category_labels;  // the text of `categories`
@@ -136,7 +153,6 @@ private:
     std::vector<std::size_t> unsettled_;
     std::vector<std::size_t> with_dictionary_;
     std::string scratch_;
-    std::vector<ArrowArrayOwned> kept_;
 };
 
 }  // namespace tarnix

@@ -281,9 +281,9 @@ std::size_t available_cpus() {
 }
 
 std::size_t configured_thread_count() {
-    if (auto threads = parse_positive(std::getenv("RAYON_NUM_THREADS"))) return *threads;
-    if (auto threads = parse_positive(std::getenv("RAYON_RS_NUM_CPUS"))) return *threads;
-    return available_cpus();
+    auto threads = parse_positive(std::getenv("RAYON_NUM_THREADS"));
+    if (!threads) threads = parse_positive(std::getenv("RAYON_RS_NUM_CPUS"));
+    return std::min(threads ? *threads : available_cpus(), kMostThreads);
 }
 
 }  // namespace tarnix::pool

@@ -8,8 +8,11 @@
 
 namespace tarnix::pool {
 
+// The most threads the pool has, whatever it is asked for.
+inline constexpr std::size_t kMostThreads = 1024;
+
 // RAYON_NUM_THREADS when it is a positive integer, else RAYON_RS_NUM_CPUS when
-// positive, else available_cpus().
+// positive, else available_cpus(); at most kMostThreads.
 std::size_t configured_thread_count();
 
 // A positive decimal integer, or nothing (unset, empty, zero, junk).

@@ -1,6 +1,5 @@
 #include "pool/pool.hpp"
 
-#include <climits>
 #include <cstring>
 
 #include <oneapi/tbb/global_control.h>
@@ -23,9 +22,7 @@ std::size_t pool_size() {
 oneapi::tbb::global_control* raised_cap = nullptr;
 
 oneapi::tbb::task_arena* make_arena() {
-    const std::size_t wanted = pool_size();
-    const int threads = wanted > static_cast<std::size_t>(INT_MAX) ? INT_MAX
-                                                                   : static_cast<int>(wanted);
+    const int threads = static_cast<int>(pool_size());  // at most kMostThreads
     // TBB caps its workers at the machine's concurrency unless told otherwise;
     // an explicitly larger pool needs that cap raised for the life of the
     // process.
@@ -48,20 +45,22 @@ oneapi::tbb::task_arena& arena() {
     return *instance;
 }
 
-std::size_t worker_count() { return pool_size(); }
+std::size_t worker_count() { return forked::active() ? forked::size() : pool_size(); }
 
 void copy_doubles(double* destination, const double* source, std::size_t n) {
     constexpr std::size_t kBlock = std::size_t{1} << 17;  // 1 MiB of doubles per task
-    if (n <= kBlock || pool_size() == 1) {
+    if (n <= kBlock || worker_count() == 1) {
         if (n > 0) std::memcpy(destination, source, n * sizeof(double));
         return;
     }
+    auto copy = [&](std::size_t begin, std::size_t end) {
+        std::memcpy(destination + begin, source + begin, (end - begin) * sizeof(double));
+    };
+    if (forked::active()) return forked::for_each_block(n, kBlock, copy);
     run([&] {
         oneapi::tbb::parallel_for(
             oneapi::tbb::blocked_range<std::size_t>(0, n, kBlock),
-            [&](const oneapi::tbb::blocked_range<std::size_t>& r) {
-                std::memcpy(destination + r.begin(), source + r.begin(), r.size() * sizeof(double));
-            },
+            [&](const oneapi::tbb::blocked_range<std::size_t>& r) { copy(r.begin(), r.end()); },
             oneapi::tbb::simple_partitioner());
     });
 }

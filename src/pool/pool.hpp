@@ -15,9 +15,12 @@
 #include <oneapi/tbb/parallel_sort.h>
 #include <oneapi/tbb/task_arena.h>
 
+#include "pool/forked.hpp"
+
 namespace tarnix::pool {
 
-// The pool's arena, created on first use with worker_count() threads.
+// The pool's arena, created on first use with worker_count() threads. Not in a
+// process made by fork (see forked.hpp), whose pool runs on plain threads.
 oneapi::tbb::task_arena& arena();
 
 // The number of threads the pool was (or will be) created with.
@@ -26,35 +29,38 @@ std::size_t worker_count();
 // Runs f inside the pool and returns when it and everything it spawned is done.
 template <class F>
 decltype(auto) run(F&& f) {
+    if (forked::active()) [[unlikely]] return std::forward<F>(f)();
     return arena().execute(std::forward<F>(f));
-}
-
-// f(i) for every i in [0, n), in parallel.
-template <class F>
-void for_each_index(std::size_t n, F&& f) {
-    run([&] {
-        oneapi::tbb::parallel_for(std::size_t{0}, n, [&](std::size_t i) { f(i); });
-    });
 }
 
 // f(begin, end) over consecutive blocks covering [0, n), in parallel.
 template <class F>
 void for_each_block(std::size_t n, F&& f) {
+    if (forked::active()) [[unlikely]] return forked::for_each_block(n, forked::grain_for(n), f);
     run([&] {
         oneapi::tbb::parallel_for(oneapi::tbb::blocked_range<std::size_t>(0, n),
                                   [&](const oneapi::tbb::blocked_range<std::size_t>& r) { f(r.begin(), r.end()); });
     });
 }
 
+// f(i) for every i in [0, n), in parallel.
+template <class F>
+void for_each_index(std::size_t n, F&& f) {
+    if (forked::active()) [[unlikely]] {
+        return forked::for_each_block(n, forked::grain_for(n), [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i != end; ++i) f(i);
+        });
+    }
+    run([&] {
+        oneapi::tbb::parallel_for(std::size_t{0}, n, [&](std::size_t i) { f(i); });
+    });
+}
+
 // out[i] = f(in[i]) for every i, in parallel; out must be as long as in.
 template <class In, class Out, class F>
 void map_into(std::span<const In> in, std::span<Out> out, F&& f) {
-    run([&] {
-        oneapi::tbb::parallel_for(
-            oneapi::tbb::blocked_range<std::size_t>(0, in.size()),
-            [&](const oneapi::tbb::blocked_range<std::size_t>& r) {
-                for (std::size_t i = r.begin(); i != r.end(); ++i) out[i] = f(in[i]);
-            });
+    for_each_block(in.size(), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i != end; ++i) out[i] = f(in[i]);
     });
 }
 
@@ -74,6 +80,7 @@ std::vector<T> filter_map(std::size_t n, F&& f) {
 // Unstable parallel sort of [first, last) by the strict order less.
 template <class It, class Less>
 void sort_unstable(It first, It last, Less&& less) {
+    if (forked::active()) [[unlikely]] return forked::sort_unstable(first, last, less);
     run([&] { oneapi::tbb::parallel_sort(first, last, less); });
 }
 
@@ -83,6 +90,15 @@ void copy_doubles(double* destination, const double* source, std::size_t n);
 // Runs a and b, possibly in parallel, and returns when both are done.
 template <class A, class B>
 void join(A&& a, B&& b) {
+    if (forked::active()) [[unlikely]] {
+        return forked::for_each_block(2, 1, [&](std::size_t which, std::size_t) {
+            if (which == 0) {
+                a();
+            } else {
+                b();
+            }
+        });
+    }
     // parallel_invoke calls through const references; the wrappers let a and
     // b be callables whose call operator is not const.
     run([&] { oneapi::tbb::parallel_invoke([&] { a(); }, [&] { b(); }); });

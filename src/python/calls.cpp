@@ -1,7 +1,12 @@
 #include "python/calls.hpp"
 
-#include <vector>
+#include <unistd.h>
 
+#include <cerrno>
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace tarnix {
 
@@ -22,6 +27,36 @@ Result<Ref> call_method(PyObject* receiver, PyObject* name, std::initializer_lis
     for (PyObject* arg : args) all[i++] = arg;
     return checked(PyObject_VectorcallMethod(name, all,
                                              (args.size() + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+bool tracing_routes() noexcept {
+    const char* value = std::getenv("TARNIX_TRACE_ROUTES");
+    return value != nullptr && *value != '\0' && std::string_view(value) != "0";
+}
+
+void write_line(int fd, std::string line) {
+    line.push_back('\n');
+    const char* at = line.data();
+    std::size_t left = line.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, at, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        at += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+void trace_route(std::string_view what) {
+    if (tracing_routes()) write_line(STDERR_FILENO, "tarnix route: " + std::string(what));
+}
+
+void trace_fallback(std::string_view what, const PyErr& error) {
+    std::string description = error.describe();
+    description.resize(std::min(description.find('\n'), description.size()));
+    trace_route("fallback: " + std::string(what) + ": " + description);
 }
 
 Ref index_pair(std::size_t row, std::size_t col) {

@@ -1,15 +1,13 @@
 #include "python/cell_reader.hpp"
 
-#include <bit>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <optional>
 
-#include "core/arrow_strings.hpp"
 #include "boundary/error.hpp"
 #include "core/fatal.hpp"
+#include "core/numbers.hpp"
 #include "boundary/once.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
@@ -102,45 +100,8 @@ PyArrayObject* plain_array(PyObject* source, std::size_t rows, std::size_t cols)
     return array;
 }
 
-template <class T>
-T load(const char* at, bool swapped) {
-    T value;
-    std::memcpy(&value, at, sizeof value);
-    if (swapped) {
-        unsigned char bytes[sizeof value];
-        std::memcpy(bytes, &value, sizeof value);
-        for (std::size_t i = 0; i < sizeof value / 2; ++i) std::swap(bytes[i], bytes[sizeof value - 1 - i]);
-        std::memcpy(&value, bytes, sizeof value);
-    }
-    return value;
-}
-
 // float() of a NumPy scalar of this type, or nothing for types left to the
 // interpreter.
-using NumberLoader = double (*)(const char*, bool);
-
-template <class T>
-double load_as_double(const char* at, bool swapped) {
-    return static_cast<double>(load<T>(at, swapped));
-}
-
-// binary16 -> binary64 is exact; NaN payloads move along as NumPy moves them.
-double load_half(const char* at, bool swapped) {
-    const auto half = load<std::uint16_t>(at, swapped);
-    const std::uint64_t sign = static_cast<std::uint64_t>(half >> 15) << 63;
-    const unsigned exponent = (half >> 10) & 0x1f;
-    const std::uint64_t mantissa = half & 0x3ff;
-    if (exponent == 0x1f) return std::bit_cast<double>(sign | (0x7ffULL << 52) | (mantissa << 42));
-    if (exponent == 0) {
-        const double magnitude = std::ldexp(static_cast<double>(mantissa), -24);
-        return sign ? -magnitude : magnitude;
-    }
-    return std::bit_cast<double>(sign | (static_cast<std::uint64_t>(exponent - 15 + 1023) << 52) |
-                                 (mantissa << 42));
-}
-
-double load_bool(const char* at, bool) { return *at != 0 ? 1.0 : 0.0; }
-
 NumberLoader number_loader(int type_num) {
     switch (type_num) {
         case NPY_BOOL: return load_bool;
@@ -305,44 +266,42 @@ void add_missing_numbers(std::size_t rows, std::size_t into, TableCells& cells) 
 
 }  // namespace
 
-void read_arrow_column(PyObject* capsule, std::size_t rows, bool nan_nulls, std::size_t into, TableCells& cells) {
-    auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, "arrow_array_stream"));
-    if (stream == nullptr) panic_from("could not open an Arrow stream", PyErr::fetch());
-    auto stream_error = [&](const char* what) {
-        const char* detail = stream->get_last_error != nullptr ? stream->get_last_error(stream) : nullptr;
-        panic(std::string(what) + ": " + (detail != nullptr ? detail : "no detail"));
-    };
-    ArrowSchemaOwned schema;
-    if (stream->get_schema(stream, schema.get()) != 0) stream_error("could not read an Arrow stream's schema");
-    const auto layout = string_layout(schema->format);
-    if (!layout) panic("an Arrow stream does not hold strings");
-
+void read_arrow_texts(ArrowChunks chunks, bool nan_nulls, std::size_t into, TableCells& cells) {
     cells.trust_row_count();
-    NullLabels nulls{nan_nulls};
-    std::vector<std::string_view> views;
-    views.reserve(rows);
-    for (;;) {
-        ArrowArrayOwned chunk;
-        if (stream->get_next(stream, chunk.get()) != 0) stream_error("could not read an Arrow stream");
-        if (chunk.empty()) break;
-        if (static_cast<std::uint64_t>(chunk->length) > rows - views.size()) {
-            panic("an Arrow column holds more cells than the frame has rows");
-        }
-        append_string_views(*chunk, *layout, nulls, views);
-        cells.keep(std::move(chunk));
-    }
-    if (views.size() != rows) panic("an Arrow column holds fewer cells than the frame has rows");
-    if (nulls.numeric_nan && !nulls.seen_text) return add_missing_numbers(rows, into, cells);
-    cells.set_views(into, std::move(views));
+    ArrowText text(std::move(chunks), nan_nulls);
+    if (nan_nulls && !text.has_text()) return add_missing_numbers(text.size(), into, cells);
+    cells.set_arrow_text(into, std::move(text));
+}
+
+void read_arrow_numbers(ArrowChunks chunks, std::size_t into, TableCells& cells) {
+    cells.trust_row_count();
+    cells.set_arrow_numbers(into, std::move(chunks));
+}
+
+void read_masked_column(PyObject* values, PyObject* mask, std::size_t into, TableCells& cells) {
+    auto* data = reinterpret_cast<PyArrayObject*>(values);
+    auto* missing = reinterpret_cast<PyArrayObject*>(mask);
+    cells.trust_row_count();
+    cells.set_strided(into, StridedNumbers{static_cast<const char*>(PyArray_DATA(data)), PyArray_STRIDES(data)[0],
+                                           number_loader(PyArray_TYPE(data)),
+                                           static_cast<bool>(PyArray_ISBYTESWAPPED(data)),
+                                           static_cast<const char*>(PyArray_DATA(missing)),
+                                           PyArray_STRIDES(missing)[0]});
 }
 
 void read_categorical_column(PyObject* codes, std::vector<std::string> categories, std::size_t rows,
                              std::size_t into, TableCells& cells) {
     auto* array = reinterpret_cast<PyArrayObject*>(codes);
     CategoryColumn column{nullptr, static_cast<const char*>(PyArray_DATA(array)), PyArray_STRIDES(array)[0],
-                          static_cast<int>(PyArray_ITEMSIZE(array)), rows, 0};
+                          static_cast<int>(PyArray_ITEMSIZE(array)), rows, 0, {}};
     cells.trust_row_count();
-    while (column.first_valid < rows && column.code(column.first_valid) < 0) ++column.first_valid;
+    for (; column.first_valid < rows; ++column.first_valid) {
+        const std::int64_t code = column.code(column.first_valid);
+        if (code >= 0) {
+            column.first_code = code;
+            break;
+        }
+    }
     if (column.first_valid == rows) return add_missing_numbers(rows, into, cells);
     cells.set_categories(into, LabelList::of(categories), column);
 }

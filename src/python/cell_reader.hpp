@@ -25,10 +25,19 @@ bool readable_column(PyObject* column, std::size_t rows);
 // The cells of one such column into column `into`.
 void read_column(PyObject* column, std::size_t rows, std::size_t into, TableCells& cells);
 
-// A column of Arrow strings, from an "arrow_array_stream" capsule of `rows`
-// cells: views into its arrays, which the cells keep. Nulls read as NaN
-// numbers or as pandas.NA, as `nan_nulls` says.
-void read_arrow_column(PyObject* capsule, std::size_t rows, bool nan_nulls, std::size_t into, TableCells& cells);
+// A column of Arrow strings, coded where it lies (the cells keep its
+// arrays). Nulls read as NaN numbers or as pandas.NA, as `nan_nulls` says.
+void read_arrow_texts(ArrowChunks chunks, bool nan_nulls, std::size_t into, TableCells& cells);
+
+// A column of pandas' masked numbers from its values and mask (1-D arrays of
+// `rows` readable numbers and of bools, kept alive by the caller until the
+// column stage is done; `rows` each): numbers whatever they hold, NaN where
+// masked.
+void read_masked_column(PyObject* values, PyObject* mask, std::size_t into, TableCells& cells);
+
+// A column of Arrow numbers (the cells keep its arrays): numbers whatever
+// they hold, NaN for nulls.
+void read_arrow_numbers(ArrowChunks chunks, std::size_t into, TableCells& cells);
 
 // A categorical column from its categories' text and its codes (a 1-D
 // ndarray of signed integers, one per row, kept alive by the caller until the

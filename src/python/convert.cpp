@@ -3,8 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string_view>
 
 #include "boundary/compat.hpp"
@@ -12,6 +13,7 @@
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
 #include "python/encode_object_array.hpp"
+#include "python/frame_columns.hpp"
 #include "python/numpy_api.hpp"
 
 namespace tarnix {
@@ -25,22 +27,6 @@ Result<std::string> class_name(PyObject* obj) {
     auto text = str_of(name.get());
     if (!text) return PyErr::fetch();
     return *text;
-}
-
-// Straight to file descriptor 1, past sys.stdout and any buffering.
-void print_line_to_stdout(std::string line) {
-    line.push_back('\n');
-    const char* at = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        ssize_t n = ::write(STDOUT_FILENO, at, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        at += n;
-        left -= static_cast<std::size_t>(n);
-    }
 }
 
 // Calls take(item) for every item of an iterable; the first error, of the
@@ -154,19 +140,98 @@ Matrix float_array_matrix(PyObject* obj) {
     return Matrix::row_major(std::move(buffer), rows, cols);
 }
 
+// Whether obj has the attribute, as hasattr() would say, without calling what
+// its class defines under that name (pandas builds "values" when asked): a name
+// its class or a base defines is there; any other is looked up on the
+// instance, which finds it in its __dict__ or asks its __getattr__.
+Result<bool> has_attribute(PyObject* obj, PyObject* name) {
+    Ref mro = Ref::borrow(Py_TYPE(obj)->tp_mro);
+    for (Py_ssize_t i = 0; mro && i < PyTuple_GET_SIZE(mro.get()); ++i) {
+        Ref dict = own(PyType_GetDict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro.get(), i))));
+        const int found = PyDict_Contains(dict.get(), name);
+        if (found < 0) return PyErr::fetch();
+        if (found == 1) return true;
+    }
+    PyObject* value = nullptr;
+    const int found = PyObject_GetOptionalAttr(obj, name, &value);
+    Ref owned = Ref::steal(value);
+    if (found < 0) return PyErr::fetch();
+    return found == 1;
+}
+
+PyErr refuse(const std::string& name) {
+    write_line(STDOUT_FILENO, name);
+    return PyErr::lazy(PyExc_TypeError, "Unsupported type: '" + name + "'. Supported types are: " +
+                                            std::string(kSupportedTypes));
+}
+
+// A float64 column as a plain array of doubles (aligned, native byte order).
+const char* float64_column(PyObject* column, npy_intp& stride) {
+    auto* array = reinterpret_cast<PyArrayObject*>(column);
+    if (PyArray_TYPE(array) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(array) || !PyArray_ISALIGNED(array)) {
+        return nullptr;
+    }
+    stride = PyArray_STRIDES(array)[0];
+    return static_cast<const char*>(PyArray_DATA(array));
+}
+
+// The cells of a tall pandas frame whose every column is a float64 NumPy
+// array; nothing for any other frame. The cells are those the frame's
+// "values" would give: viewed where they lie when the columns are evenly
+// spaced (`keep_alive` then holds the arrays), else copied column-major.
+std::optional<Matrix> float_frame_matrix(PyObject* frame, std::shared_ptr<void>& keep_alive) {
+    const Shape shape = read_shape(frame);
+    if (shape.rows < kFewestColumnRows || shape.cols == 0) return std::nullopt;
+    auto columns = open_frame_columns(frame, shape.rows, shape.cols);
+    if (!columns) return std::nullopt;
+    std::vector<std::pair<const char*, npy_intp>> data(shape.cols);
+    for (std::size_t col = 0; col < shape.cols; ++col) {
+        const FrameColumn& column = (*columns)[col];
+        if (column.kind != StorageKind::NumpyNumber) return std::nullopt;
+        data[col].first = float64_column(column.source.get(), data[col].second);
+        if (data[col].first == nullptr) return std::nullopt;
+    }
+    // Columns evenly spaced in one block (as pandas keeps a frame of one
+    // dtype) are used where they lie: the arrays are held, so their memory
+    // outlives the call whatever Python code runs meanwhile.
+    constexpr npy_intp kItem = sizeof(double);
+    const npy_intp row_bytes = data[0].second;
+    const npy_intp col_bytes = shape.cols > 1 ? data[1].first - data[0].first : kItem * static_cast<npy_intp>(shape.rows);
+    bool even = row_bytes % kItem == 0 && col_bytes % kItem == 0;
+    for (std::size_t col = 0; even && col < shape.cols; ++col) {
+        even = data[col].second == row_bytes &&
+               data[col].first == data[0].first + static_cast<npy_intp>(col) * col_bytes;
+    }
+    if (even) {
+        auto held = std::make_shared<std::vector<Ref>>();
+        for (FrameColumn& column : *columns) held->push_back(std::move(column.source));
+        keep_alive = std::move(held);
+        return Matrix::view(data[0].first, shape.rows, shape.cols, row_bytes, col_bytes);
+    }
+    // Otherwise copied, column by column, into the layout pandas keeps them in.
+    DoubleBuffer buffer = DoubleBuffer::uninitialized(checked_cell_count(shape));
+    for (std::size_t col = 0; col < shape.cols; ++col) {
+        Matrix::view(data[col].first, shape.rows, 1, data[col].second, kItem).copy_into(buffer.data() + col * shape.rows);
+    }
+    return Matrix::column_major(std::move(buffer), shape.rows, shape.cols);
+}
+
 }  // namespace
 
 Result<ConversionResult> pyany_to_vec(PyObject* obj, Reading reading) {
     TRY_ASSIGN(std::string name, class_name(obj));
     OUT out;
     if (name == "DataFrame") {
+        // Another library's frame (polars') is refused unless it has what is
+        // read of a frame: its columns, then its values.
+        TRY_ASSIGN(bool readable, has_attribute(obj, interned::columns()));
+        if (!readable) return refuse(name);
         TRY_ASSIGN(std::vector<std::string> columns, column_names(obj));
+        TRY_ASSIGN(readable, has_attribute(obj, interned::values()));
+        if (!readable) return refuse(name);
         out.kind = OUT::DataFrame{std::move(columns)};
     } else if (name != "ndarray" && name != "memmap") {
-        print_line_to_stdout(name);
-        return PyErr::lazy(PyExc_TypeError, "Unsupported type: '" + name +
-                                                "'. Supported types are: " +
-                                                std::string(kSupportedTypes));
+        return refuse(name);
     }
 
     if (is_float64_matrix(obj)) {
@@ -179,6 +244,7 @@ Result<ConversionResult> pyany_to_vec(PyObject* obj, Reading reading) {
         }
     }
     EncodedTable table = encode_object_array(obj, out);
+    if (table.matrix.rows * table.matrix.cols >= kTrimAfterCells) give_back_freed_memory();
     return ConversionResult{std::move(out), std::move(table.matrix), std::move(table.info), {}};
 }
 

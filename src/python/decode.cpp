@@ -2,9 +2,10 @@
 
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "core/fatal.hpp"
+#include "core/missing_labels.hpp"
+#include "core/numbers.hpp"
 #include "boundary/text.hpp"
 #include "python/calls.hpp"
 #include "python/numpy_api.hpp"
@@ -12,8 +13,6 @@
 namespace tarnix {
 
 namespace {
-
-constexpr double kLargestBelowTwoTo64 = 18446744073709549568.0;
 
 const CodedLabels& labels_of(const EncodingInfo& record, std::size_t col) {
     const CodedLabels* labels = record.labels_of(col);
@@ -79,12 +78,6 @@ private:
 
 }  // namespace
 
-std::uint64_t code_of(double value) noexcept {
-    if (value < 0) return 0;
-    if (value > kLargestBelowTwoTo64) return std::numeric_limits<std::uint64_t>::max();
-    return static_cast<std::uint64_t>(value);
-}
-
 Status check_record_fits(const EncodingInfo& record, std::size_t cols) {
     for (std::size_t col : record.string_columns) {
         if (col >= cols) {
@@ -123,7 +116,7 @@ Result<Ref> decode_array(const Matrix& matrix, const EncodingInfo& record) {
         // without rows: output construction refuses it otherwise).
         if (col < matrix.cols) recorded[col] = &labels;
     }
-    Ref missing = make_str("NaN");
+    Ref missing = make_str(kNanLabel);
     for (std::size_t col = 0; col < matrix.cols; ++col) {
         if (recorded[col] != nullptr) {
             ColumnTexts texts(matrix, col, *recorded[col], missing.get());
@@ -179,8 +172,9 @@ Ref block_array(std::size_t count, std::size_t rows, int type, Fill&& fill) {
 
 Result<std::optional<Ref>> frame_from_blocks(PyObject* pandas, const Matrix& matrix, PyObject* names,
                                               const EncodingInfo& record) {
-    auto internals = probe(import_module(interned::pandas_api_internals()));
-    auto create = internals ? probe(get_attr(internals->get(), interned::create_dataframe_from_blocks())) : std::nullopt;
+    auto internals = probe(import_module(interned::pandas_api_internals()), "import pandas.api.internals");
+    auto create = internals ? probe(get_attr(internals->get(), interned::create_dataframe_from_blocks()),
+                                       "create_dataframe_from_blocks") : std::nullopt;
     if (!create) return std::optional<Ref>();
     numpy::ensure_api();
     const std::size_t rows = matrix.rows;

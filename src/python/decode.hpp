@@ -1,7 +1,6 @@
 // Decoding codes back to labels through an encoding record.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,10 +9,6 @@
 #include "core/records.hpp"
 
 namespace tarnix {
-
-// Saturating conversion of a (non-NaN) cell to a code: negative -> 0,
-// at or above 2^64 -> 2^64 - 1, otherwise truncated toward zero.
-std::uint64_t code_of(double value) noexcept;
 
 // The record's columns must lie inside a table `cols` wide.
 Status check_record_fits(const EncodingInfo& record, std::size_t cols);

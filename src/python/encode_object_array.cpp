@@ -11,6 +11,7 @@
 #include "core/fatal.hpp"
 #include "boundary/interned.hpp"
 #include "boundary/text.hpp"
+#include "python/calls.hpp"
 #include "python/cell_reader.hpp"
 #include "python/frame_columns.hpp"
 #include "python/numpy_api.hpp"
@@ -19,10 +20,6 @@
 namespace tarnix {
 
 namespace {
-
-struct Shape {
-    std::size_t rows, cols;
-};
 
 std::size_t shape_dimension(PyObject* shape, Py_ssize_t axis) {
     PyObject* item = PyTuple_GET_ITEM(shape, axis);
@@ -33,6 +30,8 @@ std::size_t shape_dimension(PyObject* shape, Py_ssize_t axis) {
     }
     return value;
 }
+
+}  // namespace
 
 Shape read_shape(PyObject* obj) {
     Ref owned = Ref::steal(PyObject_GetAttr(obj, interned::shape()));
@@ -54,29 +53,20 @@ std::size_t checked_cell_count(Shape shape) {
     return cells;
 }
 
-// The cells of a frame read column by column (see plain_frame_columns).
+namespace {
+
+// The cells of a frame read column by column (see open_frame_columns).
 // Returns what the cells were read from, which must live until the column
 // stage is done.
 std::vector<Ref> read_frame_columns(std::vector<FrameColumn> columns, Shape shape, TableCells& cells) {
     std::vector<Ref> read;
     for (std::size_t col = 0; col < shape.cols; ++col) {
-        FrameColumn& column = columns[col];
-        switch (column.kind) {
-            case FrameColumn::Kind::Array: read_column(column.source.get(), shape.rows, col, cells); break;
-            case FrameColumn::Kind::Arrow:
-                read_arrow_column(column.source.get(), shape.rows, column.nan_nulls, col, cells);
-                break;
-            case FrameColumn::Kind::Categorical:
-                read_categorical_column(column.source.get(), std::move(column.categories), shape.rows, col, cells);
-                break;
-        }
-        read.push_back(std::move(column.source));
+        read_frame_column(columns[col], shape.rows, col, cells);
+        read.push_back(std::move(columns[col].source));
+        if (columns[col].mask) read.push_back(std::move(columns[col].mask));
     }
     return read;
 }
-
-// Frames shorter than this are read through "values", which is cheaper for them.
-constexpr std::size_t kFewestColumnRows = 512;
 
 // A frame's cells are those of its "values". A tall pandas frame gives the
 // same cells column by column without building that 2-D array (fetching a
@@ -85,18 +75,19 @@ constexpr std::size_t kFewestColumnRows = 512;
 // build (Arrow string views). Returns what the cells were read from, which
 // must live until the column stage is done.
 std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cells) {
-    const bool tall = shape.rows >= kFewestColumnRows;
+    const bool tall = shape.rows >= kFewestColumnRows || has_number_extension_column(frame);
     std::optional<std::vector<FrameColumn>> columns;
-    if (tall) columns = plain_frame_columns(frame, shape.rows, shape.cols);
+    if (tall) columns = open_frame_columns(frame, shape.rows, shape.cols);
     Ref values;
     if (!columns) {
         values = Ref::steal(PyObject_GetAttr(frame, interned::values()));
         if (!values) {
             PyErr error = pass_on_unless_ordinary(PyErr::fetch());
-            if (!tall) columns = plain_frame_columns(frame, shape.rows, shape.cols);
+            if (!tall) columns = open_frame_columns(frame, shape.rows, shape.cols);
             if (!columns) panic_from("could not read the DataFrame's values", std::move(error));
         }
     }
+    trace_route(columns ? "frame: by columns" : "frame: values");
     if (columns) return read_frame_columns(std::move(*columns), shape, cells);
     read_cells(values.get(), shape.rows, shape.cols, cells);
     std::vector<Ref> read;
@@ -104,54 +95,7 @@ std::vector<Ref> read_frame_cells(PyObject* frame, Shape shape, TableCells& cell
     return read;
 }
 
-// A float64 column as a plain array of doubles (aligned, native byte order).
-const char* float64_column(PyObject* column, npy_intp& stride) {
-    auto* array = reinterpret_cast<PyArrayObject*>(column);
-    if (PyArray_TYPE(array) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(array) || !PyArray_ISALIGNED(array)) {
-        return nullptr;
-    }
-    stride = PyArray_STRIDES(array)[0];
-    return static_cast<const char*>(PyArray_DATA(array));
-}
-
 }  // namespace
-
-std::optional<Matrix> float_frame_matrix(PyObject* frame, std::shared_ptr<void>& keep_alive) {
-    const Shape shape = read_shape(frame);
-    if (shape.rows < kFewestColumnRows || shape.cols == 0) return std::nullopt;
-    auto columns = plain_frame_columns(frame, shape.rows, shape.cols);
-    if (!columns) return std::nullopt;
-    std::vector<std::pair<const char*, npy_intp>> data(shape.cols);
-    for (std::size_t col = 0; col < shape.cols; ++col) {
-        const FrameColumn& column = (*columns)[col];
-        if (column.kind != FrameColumn::Kind::Array) return std::nullopt;
-        data[col].first = float64_column(column.source.get(), data[col].second);
-        if (data[col].first == nullptr) return std::nullopt;
-    }
-    // Columns evenly spaced in one block (as pandas keeps a frame of one
-    // dtype) are used where they lie: the arrays are held, so their memory
-    // outlives the call whatever Python code runs meanwhile.
-    constexpr npy_intp kItem = sizeof(double);
-    const npy_intp row_bytes = data[0].second;
-    const npy_intp col_bytes = shape.cols > 1 ? data[1].first - data[0].first : kItem * static_cast<npy_intp>(shape.rows);
-    bool even = row_bytes % kItem == 0 && col_bytes % kItem == 0;
-    for (std::size_t col = 0; even && col < shape.cols; ++col) {
-        even = data[col].second == row_bytes &&
-               data[col].first == data[0].first + static_cast<npy_intp>(col) * col_bytes;
-    }
-    if (even) {
-        auto held = std::make_shared<std::vector<Ref>>();
-        for (FrameColumn& column : *columns) held->push_back(std::move(column.source));
-        keep_alive = std::move(held);
-        return Matrix::view(data[0].first, shape.rows, shape.cols, row_bytes, col_bytes);
-    }
-    // Otherwise copied, column by column, into the layout pandas keeps them in.
-    DoubleBuffer buffer = DoubleBuffer::uninitialized(checked_cell_count(shape));
-    for (std::size_t col = 0; col < shape.cols; ++col) {
-        Matrix::view(data[col].first, shape.rows, 1, data[col].second, kItem).copy_into(buffer.data() + col * shape.rows);
-    }
-    return Matrix::column_major(std::move(buffer), shape.rows, shape.cols);
-}
 
 EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
     const Shape shape = read_shape(obj);

@@ -1,13 +1,23 @@
 // Reading a table cell by cell and encoding its text columns on the pool.
 #pragma once
 
+#include <cstddef>
 #include <memory>
-#include <optional>
 
 #include "boundary/python.hpp"
 #include "core/records.hpp"
 
 namespace tarnix {
+
+struct Shape {
+    std::size_t rows, cols;
+};
+
+// obj.shape, a pair of unsigned integers; anything else is a fatal error.
+Shape read_shape(PyObject* obj);
+// rows x cols, when that many doubles fit the address space with room to
+// spare; a fatal error ("capacity overflow") otherwise.
+std::size_t checked_cell_count(Shape shape);
 
 struct EncodedTable {
     Matrix matrix;  // column-major for a DataFrame, else row-major
@@ -17,11 +27,5 @@ struct EncodedTable {
 // Cells come from obj itself, or from its "values" for a DataFrame. Every
 // failure is a fatal internal error.
 EncodedTable encode_object_array(PyObject* obj, const OUT& kind);
-
-// The cells of a tall pandas frame whose every column is a float64 NumPy
-// array; nothing for any other frame. The cells are those the frame's
-// "values" would give: viewed where they lie when the columns are evenly
-// spaced (`keep_alive` then holds the arrays), else copied column-major.
-std::optional<Matrix> float_frame_matrix(PyObject* frame, std::shared_ptr<void>& keep_alive);
 
 }  // namespace tarnix

@@ -122,10 +122,13 @@ PyObject* encoder_encode(PyObject* object, PyObject* const* args, Py_ssize_t nar
         EncoderObject* self = as_encoder(object);
         TRY_ASSIGN(ExclusiveHold hold, ExclusiveHold::take(self));
         TRY_ASSIGN(ConversionResult converted, pyany_to_vec(arguments[0]));
-        self->encoding_info = std::move(converted.info);
         // Without a record, output construction copies the matrix before it
         // runs any Python code, so a borrowed matrix needs no copy of its own.
-        return arr_to_out(converted.matrix, std::move(converted.out), nullptr);
+        TRY_ASSIGN(Ref out, arr_to_out(converted.matrix, std::move(converted.out), nullptr));
+        // Only a call that gives its result replaces the record: building
+        // the result runs pandas, which may end the call.
+        self->encoding_info = std::move(converted.info);
+        return out;
     });
 }
 

@@ -1,170 +1,109 @@
 """A fitted label encoder for scikit-learn pipelines, built on tarnix.
 
-`TextColumnEncoder` learns, per text column of a table, its labels in code
-order, and later gives the labels of another table those same codes. Both
-steps run on `tarnix.Encoder`: a table is encoded once with a fresh encoder,
-and that encoder's record tells which columns were text and, through the
-decoding of a small table of codes 0 .. k-1, each column's labels in code
-order. Mapping a table's own codes to the fitted ones then costs one lookup
-per distinct label and one array gather per column.
+`TextColumnEncoder` learns, per text column of a table, its labels and how
+often each occurs, and later gives the labels of another table the codes
+fitted from them. Both steps run on `tarnix.Encoder` (see `_labels`): a
+table is encoded once with a fresh encoder, and its own codes are mapped to
+the fitted ones with one lookup per distinct label and one array gather per
+column. Labels and counts of several tables merge, so that chunks
+(`partial_fit`) and the partitions of a Dask DataFrame fit one mapping.
 """
 
-import bisect
+from __future__ import annotations
+
 import numbers
+import threading
+from typing import TYPE_CHECKING, Any, Sequence
 
 import numpy as np
 import pandas as pd
-from scipy import sparse
 from sklearn.base import BaseEstimator, TransformerMixin
+from sklearn.utils._set_output import _get_output_config
 from sklearn.utils.validation import _check_feature_names_in, check_is_fitted, validate_data
 
-import tarnix
+from . import _tables
+from ._labels import (MISSING_TEXT, STRINGS, Column, Tally, column_cells, encode, encode_as_text,
+                      encode_with_text, merge, tally, tally_codes)
+
+# The fitted mapping: made from the labels and counts by `_learn`, at the end
+# of `fit`, and after `partial_fit` when first needed.
+MAPPING = ("categories_", "infrequent_categories_", "_lookup", "_codes", "_labels_of_codes")
+# partial_fit merges the tables it has not merged yet once a column of them
+# holds more labels than this and than the merged column: merging waits until
+# it is needed, and what waits is bounded.
+MERGE_AT = 1 << 20
+# Held while an instance makes its mapping after partial_fit, so that threads
+# that transform with it at once make it once.
+_SETTLING = threading.Lock()
 
 __all__ = ["TextColumnEncoder"]
 
-# Variable-width UTF-8 strings: sorting and searching them is native code,
-# and their order is byte order, the order of tarnix's codes.
-_STRINGS = np.dtypes.StringDType()
+# The label inverse_transform gives the code of the infrequent labels, as
+# scikit-learn's encoders do.
+INFREQUENT_LABEL = "infrequent_sklearn"
 
 
-def _as_table(X):
-    """X as tarnix reads it: a DataFrame with positional column names (so any
-    column labels do), or a 2-D ndarray/memmap."""
-    if isinstance(X, pd.DataFrame):
-        table = X.copy(deep=False)
-        if type(table) is not pd.DataFrame:
-            table = pd.DataFrame(table)
-        table.columns = pd.RangeIndex(table.shape[1])
-        return table
-    if sparse.issparse(X):
-        raise TypeError("TextColumnEncoder does not take sparse input; pass a dense "
-                        "array or a DataFrame")
-    if type(X) not in (np.ndarray, np.memmap):
-        X = np.asarray(X)
-    if X.ndim != 2:
-        raise ValueError(f"Expected a 2-dimensional array or a DataFrame, got an array of "
-                         f"shape {X.shape}. Reshape your data, e.g. with X.reshape(-1, 1) "
-                         "for a single column.")
-    return X
-
-
-def _column_cells(table, j, rows=slice(None)):
-    """The cells of column j (at `rows`) as an object array."""
-    if isinstance(table, pd.DataFrame):
-        return table.iloc[rows, j].to_numpy(dtype=object)
-    return np.asarray(table[rows, j], dtype=object)
-
-
-def _encode(table):
-    """Encodes `table` with a fresh Encoder. Returns the codes (a writable
-    n x C float64 array, NaN for missing) and, per text column, its labels in
-    code order (object arrays of str)."""
-    encoder = tarnix.Encoder()
-    out = encoder.encode(table)
-    codes = out.to_numpy() if isinstance(out, pd.DataFrame) else out
-    if not codes.flags.writeable:
-        codes = codes.copy(order="K")
-    labels = {}
-    width = codes.shape[1]
-    if width == 0:
-        return codes, labels
-    # A decoded array holds a str in every encoded column (a label or "NaN")
-    # and a float in every other one.
-    probe = encoder.decode(np.zeros((1, width)))
-    text = [j for j in range(width) if isinstance(probe[0, j], str)]
-    sizes = {j: int(np.fmax.reduce(codes[:, j], initial=-1.0)) + 1 for j in text}
-    height = max(sizes.values(), default=0)
-    if height:
-        # Codes 0 .. height-1 in each text column; a decoded frame leaves the
-        # other columns untouched and has None where a code has no label.
-        ramps = np.zeros((height, text[-1] + 1), order="F")
-        ramps[:, text] = np.arange(height, dtype=np.float64)[:, None]
-        decoded = encoder.decode(pd.DataFrame(ramps, copy=False))
-    for j in text:
-        labels[j] = (np.array(decoded.iloc[: sizes[j], j].to_numpy(dtype=object), dtype=object)
-                     if sizes[j] else np.empty(0, dtype=object))
-    _none_is_missing(codes, labels, lambda j, rows: _column_cells(table, j, rows))
-    return codes, labels
-
-
-def _drop_label(column, labels, code):
-    """Removes `code` from a column whose cells no longer use it."""
-    column[column > code] -= 1
-    return np.delete(labels, code)
-
-
-def _none_is_missing(codes, labels, cells):
-    """tarnix reads a None cell of an object column as the label "None";
-    here None is missing, as it is for scikit-learn. Only the cells labelled
-    "None" are looked at, so a table without that label costs nothing."""
-    for j, column_labels in labels.items():
-        code = bisect.bisect_left(column_labels, "None")
-        if code == len(column_labels) or column_labels[code] != "None":
-            continue
-        column = codes[:, j]
-        rows = np.flatnonzero(column == code)
-        none = pd.isna(cells(j, rows))
-        column[rows[none]] = np.nan
-        if none.all():
-            labels[j] = _drop_label(column, column_labels, code)
-
-
-def _encode_as_text(table, columns):
-    """Encodes the given columns as text even where every cell is a number:
-    a last row "" (never a number) makes each a text column. Returns the
-    codes and labels of those columns, by position in `columns`."""
-    rows = table.shape[0]
-    cells = np.empty((rows + 1, len(columns)), dtype=object)
-    for i, j in enumerate(columns):
-        cells[:rows, i] = _column_cells(table, j)
-    cells[rows, :] = ""
-    codes, labels = _encode(cells)
-    codes = codes[:rows]
-    for i in labels:
-        # "" sorts first, so its code is 0; no cell that converts to a float
-        # has that label.
-        labels[i] = _drop_label(codes[:, i], labels[i], 0)
-    return codes, labels
-
-
-class TextColumnEncoder(TransformerMixin, BaseEstimator):
+class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
     """Label-encodes the text columns of a table with codes fitted once.
 
     A column is numeric when every cell converts to a float, as for
-    `tarnix.Encoder`; numeric columns pass through as float64. Each text
-    column's distinct labels get the codes 0 .. k-1 in byte order of their
-    UTF-8 text (Python's str order), as `Encoder.encode` gives them. Missing
-    labels ("nan", "NaN", "<NA>", NaN and None cells) get
-    `encoded_missing_value`.
+    `tarnix.Encoder`; numeric columns pass through. A text column's labels
+    are the `str()` of its cells; by default its distinct labels get the
+    codes 0 .. k-1 in byte order of their UTF-8 text (Python's str order).
+    Missing labels ("nan", "NaN", "<NA>", NaN, None and pandas.NA cells) get
+    `encoded_missing_value`. The parameters are those of scikit-learn's
+    `OrdinalEncoder`, with the same codes on text columns.
 
     Parameters
     ----------
+    categories : "auto" or list, default="auto"
+        Per column, its labels in code order (a list of str), or None to
+        learn the column from the data. A column given labels is a text
+        column. With handle_unknown="error", another label in it at fit
+        raises.
+    dtype : number type, default=np.float64
+        The type of the output.
     handle_unknown : {"error", "use_encoded_value"}, default="error"
         What a label not seen at fit gives in `transform`: a ValueError
         naming the column and the label, or `unknown_value`.
-    unknown_value : float or None, default=None
+    unknown_value : int, float or None, default=None
         The code of unseen labels; required with
         handle_unknown="use_encoded_value" (e.g. -1 or NaN).
-    encoded_missing_value : float, default=np.nan
+    encoded_missing_value : int or float, default=np.nan
         The code of missing labels.
+    min_frequency : int, float or None, default=None
+        Labels seen fewer times than this (a count, or a share of the rows
+        when a float in (0, 1)) are infrequent: they share one code, after
+        the frequent ones.
+    max_categories : int or None, default=None
+        At most this many codes per column, the infrequent group included;
+        the rarest labels join the group first.
 
     Attributes
     ----------
     categories_ : list
-        Per column, an object array of the labels in code order (a text
-        column), or None (a numeric column).
+        Per column, an object array of the labels (in code order when none
+        is infrequent), or None (a numeric column).
+    infrequent_categories_ : list
+        Per column, an object array of its infrequent labels, or None.
     n_features_in_ : int
     feature_names_in_ : ndarray of str
-        Only when fitted on a DataFrame whose column names are all str.
+        Only when fitted on a table whose column names are all str.
     """
 
-    def __init__(self, handle_unknown="error", unknown_value=None,
-                 encoded_missing_value=np.nan):
+    def __init__(self, *, categories: str | Sequence[Sequence[str] | None] = "auto",
+                 dtype: Any = np.float64, handle_unknown: str = "error",
+                 unknown_value: float | None = None, encoded_missing_value: float = np.nan,
+                 min_frequency: float | None = None, max_categories: int | None = None) -> None:
+        self.categories = categories
+        self.dtype = dtype
         self.handle_unknown = handle_unknown
         self.unknown_value = unknown_value
         self.encoded_missing_value = encoded_missing_value
+        self.min_frequency = min_frequency
+        self.max_categories = max_categories
 
-    def __sklearn_tags__(self):
+    def __sklearn_tags__(self) -> Any:
         tags = super().__sklearn_tags__()
         tags.input_tags.allow_nan = True
         tags.input_tags.string = True
@@ -173,35 +112,250 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):
 
     # -- fitting -------------------------------------------------------
 
-    def fit(self, X, y=None):
-        """Learns which columns are text and each text column's labels."""
-        self._fit(X)
+    def fit(self, X: Any, y: Any = None) -> TextColumnEncoder:
+        """Learns which columns are text and each text column's labels and
+        their counts. A Dask DataFrame is fitted on its workers."""
+        if _is_dask(X):
+            from ._dask import fit
+
+            fit(self, X)
+            return self
+        self._fit(X, reset=True)
         return self
 
-    def fit_transform(self, X, y=None):
-        """`fit(X).transform(X)`, with one encoding of X."""
-        codes = self._fit(X)
-        for j, categories in enumerate(self.categories_):
-            if categories is not None:
-                self._fill_missing(codes[:, j])
-        return self._output(X, codes)
+    def partial_fit(self, X: Any, y: Any = None) -> TextColumnEncoder:
+        """Adds the labels and counts of X to those fitted so far: fitting
+        the chunks of a table one by one gives what fitting the whole table
+        gives. A column numeric in earlier chunks may not hold numbers and
+        text. The chunks' labels are merged, and `categories_` made, when
+        they are first needed."""
+        self._fit(X, reset=not hasattr(self, "_rows"), partial=True)
+        return self
 
-    def _fit(self, X):
+    def fit_transform(self, X: Any, y: Any = None, **fit_params: Any) -> Any:
+        """`fit(X).transform(X)`, with one encoding of X."""
+        if _is_dask(X):
+            return self.fit(X).transform(X)
+        source, codes, labels = self._fit(X, reset=True, keep_codes=True)
+        return self._codes_out(source, codes, labels)
+
+    def _fit(self, X: Any, reset: bool, keep_codes: bool = False,
+             partial: bool = False) -> tuple[Any, Any, Any]:
         self._check_params()
-        table = _as_table(X)
-        validate_data(self, X=X if isinstance(X, pd.DataFrame) else table,
-                      skip_check_array=True, reset=True)
-        rows, width = table.shape
+        source = self._read(X, reset)
+        rows, width = source.table.shape
         if rows == 0 or width == 0:
             raise ValueError(f"Found array with {rows} sample(s) and {width} feature(s) "
-                             f"(shape={table.shape}) while a minimum of 1 is required.")
-        codes, labels = _encode(table)
-        self.categories_ = [labels.get(j) for j in range(width)]
-        self._lookup = [None if c is None else c.astype(_STRINGS) for c in self.categories_]
-        self._check_codes_unused()
-        return codes
+                             f"(shape={source.table.shape}) while a minimum of 1 is required.")
+        given = self._given_categories(width)
+        text = None if reset else self._text_so_far()
+        as_text = [j for j in range(width) if given[j] is not None or (text is not None and text[j])]
+        # Counts are only needed for infrequent labels and for the check that
+        # an integer dtype meets no missing cell.
+        count = self._counts_needed()
+        codes = labels = None
+        if keep_codes:
+            codes, labels, forced = encode_with_text(source.table, as_text)
+            found = tally_codes(codes, labels, forced, count=count)
+        else:
+            found = tally(source.table, as_text, count=count)
+        if partial:
+            self._add(found, given, reset)
+        else:
+            self._learn(found)
+        return source, codes, labels
 
-    def _check_params(self):
+    def _counts_needed(self) -> bool:
+        return (self.min_frequency is not None or self.max_categories is not None
+                or np.dtype(self.dtype).kind != "f")
+
+    def _text_so_far(self) -> list[bool]:
+        """Per column, whether it is text in a table fitted so far."""
+        text = [labels is not None for labels, *_ in self._seen]
+        for found in self._pending:
+            text = [was or column.labels is not None for was, column in zip(text, found.columns)]
+        return text
+
+    def _add(self, found: Tally, given: list[np.ndarray | None], reset: bool) -> None:
+        """Adds the tally of a chunk to those of the earlier ones; they are
+        merged, and the mapping made, later (see `_settle`). What can only
+        fail for the chunk fails now: a label not among the given
+        categories, a column with numbers here and text elsewhere."""
+        if self.handle_unknown == "error":
+            for j, (column, listed) in enumerate(zip(found.columns, given)):
+                if listed is not None and column.labels is not None:
+                    known = set(listed.tolist())
+                    _check_known(j, [label for label in column.labels.tolist() if label not in known])
+        if reset:
+            self._rows = found.rows
+            self._seen = [tuple(column) for column in found.columns]
+            self._pending: list[Tally] = []
+        else:
+            # Only each column's kind and one label: no labels are merged here.
+            outline = [Tally(t.rows, [Column(c.labels if c.labels is None else c.labels[-1:], None,
+                                             c.flag) for c in t.columns])
+                       for t in (self._merged(), *self._pending, found)]
+            merge(outline, self._column_name, labels=lambda columns: columns[0])
+            self._pending.append(found)
+            self._rows += found.rows
+        for name in MAPPING:
+            self.__dict__.pop(name, None)
+        for j, (merged, *_) in enumerate(self._seen):
+            waiting = sum(len(t.columns[j].labels) for t in self._pending
+                          if t.columns[j].labels is not None)
+            if waiting > max(MERGE_AT, 0 if merged is None else len(merged)):
+                self._merge_pending()
+                break
+        if self._mapping_can_fail():
+            self._settle()
+
+    def _mapping_can_fail(self) -> bool:
+        """Whether making the mapping may raise (see `_learn`): then
+        partial_fit makes it at once, so that the chunk that makes it fail
+        fails."""
+        values: list[Any] = [self.encoded_missing_value]
+        if self.handle_unknown == "use_encoded_value":
+            values.append(self.unknown_value)
+        uncounted = any(labels is not None and counts is None
+                        for t in (self._merged(), *self._pending) for labels, counts, _ in t.columns)
+        return (any(float(v).is_integer() and float(v) >= 0 for v in values)
+                or np.dtype(self.dtype).kind != "f" and np.isnan(self.encoded_missing_value)
+                or uncounted and self._counts_needed())
+
+    def _merged(self) -> Tally:
+        return Tally(self._rows - sum(t.rows for t in self._pending),
+                     [Column(*c) for c in self._seen])
+
+    def _merge_pending(self) -> None:
+        if self._pending:
+            found = merge([self._merged(), *self._pending], self._column_name)
+            self._seen, self._pending = [tuple(c) for c in found.columns], []
+
+    def _settle(self) -> None:
+        """Merges the tallies partial_fit has not merged yet and makes the
+        mapping from them."""
+        self._merge_pending()
+        self._learn(self._merged())
+
+    def _settled(self) -> None:
+        """Makes the mapping, if partial_fit has not made it yet."""
+        with _SETTLING:
+            if "_seen" in self.__dict__ and "categories_" not in self.__dict__:
+                self._settle()
+
+    if not TYPE_CHECKING:
+        def __getattr__(self, name: str) -> Any:
+            # Called only for attributes the instance does not have: the
+            # mapping after partial_fit is made when first asked for.
+            if name in MAPPING and "_seen" in self.__dict__:
+                self._settled()
+                return self.__dict__[name]
+            raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
+
+    def __getstate__(self) -> Any:
+        self._settled()
+        return super().__getstate__()
+
+    def _read(self, X: Any, reset: bool) -> _tables.Input:
+        source = _tables.read(X)
+        validate_data(self, X=source.named, skip_check_array=True, reset=reset)
+        return source
+
+    def _given_categories(self, width: int) -> list[np.ndarray | None]:
+        if isinstance(self.categories, str):
+            return [None] * width
+        if len(self.categories) != width:
+            raise ValueError("Shape mismatch: if categories is an array, it has to be of "
+                             "shape (n_features,).")
+        given: list[np.ndarray | None] = []
+        for j, listed in enumerate(self.categories):
+            if listed is None:
+                given.append(None)
+                continue
+            labels = np.asarray(listed, dtype=object).ravel()
+            if not all(type(label) is str for label in labels):
+                raise TypeError(f"The categories of column {j} must be str, got {labels!r}")
+            if len(set(labels)) != len(labels):
+                raise ValueError(f"In column {j}, the predefined categories contain duplicate "
+                                 "elements.")
+            given.append(labels)
+        return given
+
+    def _learn(self, found: Tally) -> None:
+        """Sets the fitted state from the labels and counts of everything
+        fitted so far."""
+        given = self._given_categories(len(found.columns))
+        self._rows = found.rows
+        # Plain tuples: a fitted instance pickles as NumPy arrays and builtins.
+        self._seen = [tuple(column) for column in found.columns]
+        self._pending = []
+        # Per column, each part of the mapping (in MAPPING's order), or None.
+        parts: list[tuple[Any, ...]] = []
+        missing = []
+        for j, (column, labels) in enumerate(zip(found.columns, given)):
+            if column.labels is None or (labels is None and not column.flag):
+                parts.append((None,) * len(MAPPING))
+                continue
+            counts = column.counts
+            if counts is None and (self.min_frequency is not None or self.max_categories is not None
+                                   or np.dtype(self.dtype).kind != "f"):
+                raise ValueError("The labels fitted so far were not counted (fit without "
+                                 "min_frequency, max_categories or an integer dtype); fit again")
+            if labels is None:
+                lookup, order = column.labels.astype(STRINGS), None
+                labels = column.labels
+            else:
+                lookup_labels = labels.astype(STRINGS)
+                order = np.argsort(lookup_labels, kind="stable")
+                lookup = lookup_labels[order]
+                at = np.zeros(len(lookup), dtype=np.intp)
+                seen = np.zeros(len(lookup), dtype=bool)
+                found_labels = column.labels.astype(STRINGS)
+                if len(found_labels):
+                    at = np.minimum(np.searchsorted(found_labels, lookup), len(found_labels) - 1)
+                    seen = found_labels[at] == lookup
+                if self.handle_unknown == "error" and int(seen.sum()) != len(found_labels):
+                    _check_known(j, np.setdiff1d(found_labels, lookup).tolist())
+                if column.counts is not None:
+                    counts = np.zeros(len(labels), dtype=np.int64)
+                    counts[order[seen]] = column.counts[at[seen]]
+            infrequent = None if counts is None else self._infrequent(counts, found.rows)
+            codes = np.arange(len(labels), dtype=np.float64)
+            names = labels
+            if infrequent is not None:
+                frequent = np.ones(len(labels), dtype=bool)
+                frequent[infrequent] = False
+                codes[frequent] = np.arange(frequent.sum())
+                codes[infrequent] = frequent.sum()
+                names = np.append(labels[frequent], INFREQUENT_LABEL).astype(object)
+            parts.append((labels, None if infrequent is None else labels[infrequent], lookup,
+                          codes if order is None else codes[order], names))
+            missing.append(counts is not None and found.rows > int(column.counts.sum()))
+        mapping = [list(part) for part in zip(*parts)] if parts else [[] for _ in MAPPING]
+        self._check_codes_unused(mapping[MAPPING.index("_labels_of_codes")], any(missing))
+        # categories_ last: a thread that finds it finds the whole mapping.
+        (self.infrequent_categories_, self._lookup, self._codes, self._labels_of_codes) = mapping[1:]
+        self.categories_: list[np.ndarray | None] = mapping[0]
+
+    def _infrequent(self, counts: np.ndarray, rows: int) -> np.ndarray | None:
+        """The positions of the infrequent labels among `counts`, by
+        scikit-learn's rules, or None."""
+        if self.min_frequency is None:
+            rare = np.zeros(len(counts), dtype=bool)
+        elif isinstance(self.min_frequency, numbers.Integral):
+            rare = counts < self.min_frequency
+        else:
+            rare = counts < rows * self.min_frequency
+        kept = len(counts) - int(rare.sum()) + 1
+        if self.max_categories is not None and self.max_categories < kept:
+            if self.max_categories == 1:
+                rare[:] = True
+            else:
+                rare[np.argsort(counts, kind="mergesort")[: -(self.max_categories - 1)]] = True
+        where = np.flatnonzero(rare)
+        return where if len(where) else None
+
+    def _check_params(self) -> None:
         if self.handle_unknown not in ("error", "use_encoded_value"):
             raise ValueError("handle_unknown must be 'error' or 'use_encoded_value', "
                              f"got {self.handle_unknown!r}")
@@ -216,10 +370,32 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):
         if not _is_real(self.encoded_missing_value):
             raise TypeError("encoded_missing_value must be a float, got "
                             f"{self.encoded_missing_value!r}")
+        if not (isinstance(self.categories, str) and self.categories == "auto"
+                or isinstance(self.categories, (list, tuple))):
+            raise ValueError(f"categories must be 'auto' or a list, got {self.categories!r}")
+        frequency = self.min_frequency
+        if frequency is not None and not (
+                isinstance(frequency, numbers.Integral) and not isinstance(frequency, bool)
+                and frequency >= 1 or _is_real(frequency) and 0 < frequency < 1):
+            raise ValueError("min_frequency must be an int >= 1, a float in (0, 1) or None, "
+                             f"got {frequency!r}")
+        most = self.max_categories
+        if most is not None and not (isinstance(most, numbers.Integral)
+                                     and not isinstance(most, bool) and most >= 1):
+            raise ValueError(f"max_categories must be an int >= 1 or None, got {most!r}")
+        kind = np.dtype(self.dtype).kind
+        if kind not in "iuf":
+            raise ValueError(f"dtype must be a number type, got {self.dtype!r}")
+        if (kind != "f" and self.handle_unknown == "use_encoded_value"
+                and np.isnan(float(self.unknown_value))):  # type: ignore[arg-type]
+            raise ValueError("When unknown_value is np.nan, the dtype parameter should be a "
+                             f"float dtype. Got {self.dtype}.")
 
-    def _check_codes_unused(self):
-        """unknown_value and encoded_missing_value must not be the code of a label."""
-        sizes = [len(c) for c in self.categories_ if c is not None]
+    def _check_codes_unused(self, labels_of_codes: list[np.ndarray | None], missing: bool) -> None:
+        """unknown_value and encoded_missing_value must not be the code of a
+        label (`labels_of_codes`: per column, its labels in code order), nor
+        NaN for a dtype without NaN where it is needed."""
+        sizes = [len(names) for names in labels_of_codes if names is not None]
         most = max(sizes, default=0)
         for name in ("unknown_value", "encoded_missing_value"):
             value = getattr(self, name)
@@ -227,115 +403,167 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):
                 continue
             value = float(value)
             if value.is_integer() and 0 <= value < most:
-                columns = [self._column_name(j) for j, c in enumerate(self.categories_)
-                           if c is not None and value < len(c)]
+                columns = [self._column_name(j) for j, names in enumerate(labels_of_codes)
+                           if names is not None and value < len(names)]
                 raise ValueError(f"{name}={value:g} is the code of a label in the columns "
                                  f"{columns}; pick a negative value or NaN")
+        if missing and np.dtype(self.dtype).kind != "f" and np.isnan(self.encoded_missing_value):
+            raise ValueError(f"There are missing values; to encode them with dtype {self.dtype}, "
+                             "set encoded_missing_value to a non-nan value, or set dtype to a "
+                             "float")
 
     # -- transforming --------------------------------------------------
 
-    def transform(self, X):
-        """Codes of the fitted labels; see the class documentation."""
+    def transform(self, X: Any) -> Any:
+        """Codes of the fitted labels; see the class documentation. A Dask
+        DataFrame gives a lazy Dask DataFrame."""
         check_is_fitted(self)
-        table = _as_table(X)
-        validate_data(self, X=X if isinstance(X, pd.DataFrame) else table,
-                      skip_check_array=True, reset=False)
-        codes, labels = _encode(table)
-        for j, own in labels.items():
-            if self.categories_[j] is None and len(own):
-                raise ValueError(f"Column {self._column_name(j)!r} was numeric at fit and now "
-                                 f"holds text, e.g. the label {own[-1]!r}")
+        if _is_dask(X):
+            from ._dask import transform
+
+            return transform(self, X)
+        return self._transform(X)
+
+    def _transform(self, X: Any) -> Any:
+        source = self._read(X, reset=False)
+        codes, labels = encode(source.table)
+        for j in [j for j in labels if self.categories_[j] is None]:
+            codes[:, j] = self._numbers_of(source.table, j, labels.pop(j))
         # A column that was text at fit may hold only numbers (or only
         # missing cells) now: its cells are labels all the same.
         relabel = [j for j, c in enumerate(self.categories_) if c is not None and j not in labels]
         if relabel:
-            more_codes, more_labels = _encode_as_text(table, relabel)
+            more_codes, more_labels = encode_as_text(source.table, relabel)
             for i, j in enumerate(relabel):
                 codes[:, j] = more_codes[:, i]
                 labels[j] = more_labels[i]
+        return self._codes_out(source, codes, labels)
+
+    def _codes_out(self, source: _tables.Input, codes: np.ndarray,
+                   labels: dict[int, np.ndarray]) -> Any:
         for j, own in labels.items():
             if self.categories_[j] is not None:
                 self._recode(codes[:, j], own, j)
-        return self._output(X, codes)
+        dtype = np.dtype(self.dtype)
+        if dtype != np.float64:
+            if dtype.kind != "f" and np.isnan(codes).any():
+                raise ValueError(f"The output has NaN, which dtype {dtype} cannot hold")
+            codes = codes.astype(dtype)
+        if source.kind in ("polars", "arrow") and _get_output_config("transform", self)["dense"] != "default":
+            # set_output's container is made from the array.
+            return codes
+        return _tables.codes_out(source, codes, self._names_out(source))
 
-    def _recode(self, column, own, j):
+    def _names_out(self, source: _tables.Input) -> Any:
+        if source.kind == "pandas":
+            return source.named.columns
+        return self.get_feature_names_out() if source.kind != "array" else None
+
+    def _numbers_of(self, table: Any, j: int, labels: np.ndarray) -> np.ndarray:
+        """The values of column j, numeric at fit, where the table holds
+        non-numbers in it: missing cells (None, NaN, pandas.NA) are NaN, any
+        other cell that is not a number is an error."""
+        cells = column_cells(table, j)
+        missing = pd.isna(cells)
+        missing[~missing] = [type(c) is str and c in MISSING_TEXT for c in cells[~missing]]
+        numbers = cells[~missing]
+        kinds = set(map(type, numbers))
+        if not any(issubclass(kind, (str, bytes, bytearray)) for kind in kinds):
+            try:
+                values = np.full(len(cells), np.nan)
+                values[~missing] = numbers.astype(np.float64)
+                return values
+            except (TypeError, ValueError):
+                pass
+        raise ValueError(f"Column {self._column_name(j)!r} was numeric at fit and now "
+                         f"holds text, e.g. the label {labels[-1]!r}")
+
+    def _recode(self, column: np.ndarray, own: np.ndarray, j: int) -> None:
         """Replaces the table's own codes in `column` (own labels in code
         order) by the fitted codes, in place."""
-        fitted = self._lookup[j]
+        fitted, fitted_codes = self._lookup[j], self._codes[j]
+        assert fitted is not None and fitted_codes is not None
         size = len(own)
-        where = np.zeros(size, dtype=np.intp)
+        target = np.empty(size + 1)
         seen = np.zeros(size, dtype=bool)
         if size and len(fitted):
-            own_text = own.astype(_STRINGS)
-            where = np.searchsorted(fitted, own_text)
-            seen = where < len(fitted)
-            seen[seen] = fitted[where[seen]] == own_text[seen]
-        if self.handle_unknown == "error" and not seen.all():
-            raise ValueError(f"Found unknown label {own[np.argmin(seen)]!r} in column "
-                             f"{self._column_name(j)!r} during transform")
-        target = np.empty(size + 1)
-        target[:size] = np.where(seen, where, self.unknown_value if not seen.all() else 0)
+            own_text = own.astype(STRINGS)
+            where = np.minimum(np.searchsorted(fitted, own_text), len(fitted) - 1)
+            seen = fitted[where] == own_text
+            target[:size] = fitted_codes[where]
+        if not seen.all():
+            if self.handle_unknown == "error":
+                raise ValueError(f"Found unknown label {own[np.argmin(seen)]!r} in column "
+                                 f"{self._column_name(j)!r} during transform")
+            target[:size][~seen] = self.unknown_value
         target[size] = self.encoded_missing_value
         missing = np.isnan(column)
         column[missing] = size
         column[:] = target[column.astype(np.intp)]
 
-    def _fill_missing(self, column):
-        if not np.isnan(self.encoded_missing_value):
-            column[np.isnan(column)] = self.encoded_missing_value
-
-    def _output(self, X, codes):
-        if isinstance(X, pd.DataFrame):
-            return pd.DataFrame(codes, index=X.index, columns=X.columns, copy=False)
-        return codes
-
     # -- inverse -------------------------------------------------------
 
-    def inverse_transform(self, X):
-        """Labels back from codes: an object array (numeric cells as floats)
-        or a DataFrame whose text columns hold str, with None for missing and
-        unknown codes; numeric columns keep their values."""
+    def inverse_transform(self, X: Any) -> Any:
+        """Labels back from codes: a table of the input's kind (an object
+        array, numeric cells as floats) whose text columns hold str, with
+        None for missing codes and for codes of no label. A Dask DataFrame
+        gives a lazy Dask DataFrame."""
         check_is_fitted(self)
-        if isinstance(X, pd.DataFrame):
-            columns = [X.iloc[:, j].to_numpy(dtype=np.float64, na_value=np.nan)
-                       for j in range(X.shape[1])]
+        if _is_dask(X):
+            from ._dask import inverse_transform
+
+            return inverse_transform(self, X)
+        source = _tables.read(X)
+        if isinstance(source.table, pd.DataFrame):
+            columns = [source.table.iloc[:, j].to_numpy(dtype=np.float64, na_value=np.nan)
+                       for j in range(source.table.shape[1])]
         else:
-            values = _as_table(X).astype(np.float64, copy=False)
-            columns = list(values.T)
+            columns = list(source.table.astype(np.float64, copy=False).T)
         if len(columns) != self.n_features_in_:
             raise ValueError(f"X has {len(columns)} features, but TextColumnEncoder is "
                              f"expecting {self.n_features_in_} features as input")
-        for j, categories in enumerate(self.categories_):
-            if categories is not None:
-                codes = columns[j]
-                known = (codes >= 0) & (codes < len(categories))
-                labels = np.full(len(codes), None, dtype=object)
-                labels[known] = categories[codes[known].astype(np.intp)]
-                columns[j] = labels
-        if isinstance(X, pd.DataFrame):
-            # Labels stay an object column (pandas would make str columns of
-            # them, with NaN for None).
-            out = pd.DataFrame({j: pd.Series(column, index=X.index, dtype=column.dtype, copy=False)
-                                for j, column in enumerate(columns)}, index=X.index)
-            out.columns = X.columns
-            return out
-        out = values.astype(object)
-        for j, categories in enumerate(self.categories_):
-            if categories is not None:
-                out[:, j] = columns[j]
-        return out
+        for j, names in enumerate(self._labels_of_codes):
+            if names is not None:
+                columns[j] = _labels_of(columns[j], names)
+        if source.kind == "array":
+            return _tables.columns_out(source, [c.astype(object) for c in columns], None)
+        names_out = (source.named.columns if source.kind == "pandas"
+                     else self.get_feature_names_out())
+        return _tables.columns_out(source, columns, names_out)
 
     # -- names ---------------------------------------------------------
 
-    def get_feature_names_out(self, input_features=None):
+    def get_feature_names_out(self, input_features: Any = None) -> np.ndarray:
         """The input's column names: one output column per input column."""
         check_is_fitted(self, "n_features_in_")
-        return _check_feature_names_in(self, input_features)
+        names: np.ndarray = _check_feature_names_in(self, input_features)
+        return names
 
-    def _column_name(self, j):
+    def _column_name(self, j: int) -> Any:
         names = getattr(self, "feature_names_in_", None)
         return str(names[j]) if names is not None else j
 
 
-def _is_real(value):
+def _check_known(j: int, unknown: list[str]) -> None:
+    """Fitting with given categories and handle_unknown="error": column j
+    holds no other labels (`unknown`, sorted)."""
+    if unknown:
+        raise ValueError(f"Found unknown categories {unknown[:10]} in column {j} during fit")
+
+
+def _labels_of(codes: np.ndarray, names: np.ndarray) -> np.ndarray:
+    """The label of each code (None where a code names no label)."""
+    known = (codes >= 0) & (codes < len(names)) & (codes == np.floor(codes))
+    labels = np.full(len(codes), None, dtype=object)
+    labels[known] = names[codes[known].astype(np.intp)]
+    return labels
+
+
+def _is_real(value: Any) -> bool:
     return isinstance(value, numbers.Real) and not isinstance(value, (bool, np.bool_))
+
+
+def _is_dask(X: Any) -> bool:
+    """A Dask collection, recognised without importing Dask."""
+    return type(X).__module__.split(".")[0] in ("dask", "dask_expr") and hasattr(X, "dask")
+

@@ -1,5 +1,5 @@
 // The parallel stage: every cell of the row-major matrix written once, from
-// numbers, strided numeric columns and label codes alike.
+// numbers, strided numeric columns (masked or not) and label codes alike.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -24,22 +24,27 @@ double load_int32(const char* cell, bool swapped) {
 TEST(ColumnStage, WritesEveryKindOfColumn) {
     const std::size_t rows = 70'000;  // long enough for the parallel label path
     // Column 1 lies in a 2-column int32 table (stride 8 bytes), byte-swapped.
+    // Column 3 is column 0 of that table, masked every fifth row.
     std::vector<std::uint32_t> table(rows * 2);
+    std::vector<char> mask(rows);
     for (std::size_t r = 0; r < rows; ++r) {
+        table[2 * r] = __builtin_bswap32(static_cast<std::uint32_t>(r));
         table[2 * r + 1] = __builtin_bswap32(static_cast<std::uint32_t>(-static_cast<std::int32_t>(r)));
+        mask[r] = r % 5 == 0;
     }
-    TableCells cells(rows, 3);
+    TableCells cells(rows, 4);
     for (std::size_t r = 0; r < rows; ++r) cells.add_number(0, r * 0.5);
     cells.set_strided(1, StridedNumbers{reinterpret_cast<const char*>(table.data() + 1), 8, load_int32, true});
     cells.turn_to_text(2);
     for (std::size_t r = 0; r < rows; ++r) cells.add_label(2, r % 3 == 0 ? "nan" : "k" + std::to_string(r % 7));
+    cells.set_strided(3, StridedNumbers{reinterpret_cast<const char*>(table.data()), 8, load_int32, true, mask.data(), 1});
 
     for (MatrixOrder order : {MatrixOrder::RowMajor, MatrixOrder::ColumnMajor}) {
         SCOPED_TRACE(order == MatrixOrder::RowMajor ? "row-major" : "column-major");
-        std::vector<double> matrix(rows * 3, -1.0);
+        std::vector<double> matrix(rows * 4, -1.0);
         std::vector<ColumnResult> results = run_column_stage(cells, SendPtr(matrix.data()), order);
         auto at = [&](std::size_t r, std::size_t c) {
-            return matrix[order == MatrixOrder::RowMajor ? r * 3 + c : c * rows + r];
+            return matrix[order == MatrixOrder::RowMajor ? r * 4 + c : c * rows + r];
         };
 
         ASSERT_EQ(results.size(), 1u);
@@ -47,6 +52,10 @@ TEST(ColumnStage, WritesEveryKindOfColumn) {
         for (std::size_t r = 0; r < rows; ++r) {
             ASSERT_EQ(at(r, 0), r * 0.5) << r;
             ASSERT_EQ(at(r, 1), -static_cast<double>(r)) << r;
+            ASSERT_EQ(std::isnan(at(r, 3)), r % 5 == 0) << r;
+            if (r % 5 != 0) {
+                ASSERT_EQ(at(r, 3), static_cast<double>(r)) << r;
+            }
             const double code = at(r, 2);
             if (r % 3 == 0) {
                 ASSERT_EQ(std::bit_cast<std::uint64_t>(code), 0x7FF8000000000000u) << r;

@@ -167,7 +167,7 @@ TEST_P(CodeCategories, AsTheirLabelsWouldBeCoded) {
     }
     const tarnix::LabelList categories = tarnix::LabelList::of(c.categories);
     const tarnix::CategoryColumn column{&categories, slots.data() + 2 * (rows - 1) * width,
-                                        -2 * static_cast<std::ptrdiff_t>(width), c.code_bytes, rows, first_valid};
+                                        -2 * static_cast<std::ptrdiff_t>(width), c.code_bytes, rows, first_valid, {}};
     if (c.fatal) {
         EXPECT_THROW(tarnix::code_categories(column), tarnix::Panic);
         return;
@@ -198,6 +198,16 @@ const Categorical kCategoricals[] = {
 
 INSTANTIATE_TEST_SUITE_P(Categoricals, CodeCategories, ::testing::ValuesIn(kCategoricals),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// The rows read to find the first valid one were missing, then category 0; the
+// owner has written other codes there since. They are coded as they were read.
+TEST(CodeCategoriesReadOnce, RowsUpToTheFirstValidOneAreNotReadAgain) {
+    const std::int8_t now[] = {1, 1, 0, 1};
+    const tarnix::LabelList categories = tarnix::LabelList::of(std::vector<std::string>{"a", "b"});
+    const tarnix::CategoryColumn column{&categories, reinterpret_cast<const char*>(now), 1, 1, 4, 1, 0};
+    const tarnix::LabelCodes coded = tarnix::code_categories(column);
+    EXPECT_EQ(describe(coded.codes), describe({N, 0, 0, 1}));
+}
 
 // Random labels built from pieces that make prefixes, NULs, multi-byte
 // characters and missing labels likely.

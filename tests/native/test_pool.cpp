@@ -1,5 +1,8 @@
 #include <sched.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -188,6 +191,9 @@ TEST(ConfiguredThreadCount, EnvironmentPrecedence) {
         {"3", "5", 3},         {"0", "5", 5},          {"junk", "7", 7},
         {nullptr, "2", 2},     {"6", nullptr, 6},      {nullptr, nullptr, fallback},
         {"0", "-2", fallback}, {"", "", fallback},
+        // more than the pool can have: the most it has
+        {"1024", "5", 1024},   {"1025", "5", 1024},    {"4294967297", nullptr, 1024},
+        {nullptr, "18446744073709551615", 1024},
     };
     for (const auto& [threads, cpus, expected] : cases) {
         ScopedEnv a("RAYON_NUM_THREADS", threads);
@@ -202,30 +208,41 @@ TEST(Pool, ArenaHasWorkerCountSlots) {
               static_cast<int>(tarnix::pool::worker_count()));
 }
 
+// Whether the pool has `wanted` threads, all of them running tasks at once.
+bool all_threads_meet(std::size_t wanted) {
+    std::atomic<std::size_t> arrived{0};
+    std::atomic<bool> gave_up{false};
+    tarnix::pool::for_each_index(wanted, [&](std::size_t) {
+        ++arrived;
+        // A safety net so a broken pool fails instead of hanging.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (arrived.load() < wanted) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                gave_up = true;
+                return;
+            }
+            std::this_thread::yield();
+        }
+    });
+    return !gave_up && tarnix::pool::worker_count() == wanted;
+}
+
 // In a fresh process: a pool larger than the machine still gets all of its
-// threads, so that many tasks can be waiting for each other at once.
+// threads, so that many tasks can be waiting for each other at once; asked for
+// more than it may have, it is made with the most and runs.
 TEST(PoolDeathTest, RunsMoreThreadsThanCoresWhenAsked) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    constexpr int wanted = 6;
-    auto all_threads_meet = [] {
-        setenv("RAYON_NUM_THREADS", std::to_string(wanted).c_str(), 1);
-        std::atomic<int> arrived{0};
-        std::atomic<bool> gave_up{false};
-        tarnix::pool::for_each_index(wanted, [&](std::size_t) {
-            ++arrived;
-            // A safety net so a broken pool fails instead of hanging.
-            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (arrived.load() < wanted) {
-                if (std::chrono::steady_clock::now() > deadline) {
-                    gave_up = true;
-                    return;
-                }
-                std::this_thread::yield();
-            }
-        });
-        std::exit(!gave_up && tarnix::pool::worker_count() == std::size_t{wanted} ? 0 : 1);
-    };
-    EXPECT_EXIT(all_threads_meet(), testing::ExitedWithCode(0), "");
+    const std::tuple<const char*, std::size_t, bool> cases[] = {{"6", 6, true}, {"4294967297", 1024, false}};
+    for (const auto& [asked, threads, meet] : cases) {
+        auto run = [&] {
+            setenv("RAYON_NUM_THREADS", asked, 1);
+            if (meet) std::exit(all_threads_meet(threads) ? 0 : 1);
+            std::atomic<std::size_t> done{0};
+            tarnix::pool::for_each_index(threads, [&](std::size_t) { ++done; });
+            std::exit(done == threads && tarnix::pool::arena().max_concurrency() == static_cast<int>(threads) ? 0 : 1);
+        };
+        EXPECT_EXIT(run(), testing::ExitedWithCode(0), "") << asked;
+    }
 }
 
 std::vector<std::uint32_t> random_values(std::size_t n, unsigned seed) {
@@ -235,7 +252,7 @@ std::vector<std::uint32_t> random_values(std::size_t n, unsigned seed) {
     return values;
 }
 
-TEST(Pool, FilterMapKeepsIndexOrder) {
+void filter_map_keeps_index_order() {
     auto kept = tarnix::pool::filter_map<std::size_t>(10000, [](std::size_t i) {
         return i % 3 == 0 ? std::optional<std::size_t>(i * 2) : std::nullopt;
     });
@@ -243,7 +260,7 @@ TEST(Pool, FilterMapKeepsIndexOrder) {
     for (std::size_t k = 0; k < kept.size(); ++k) ASSERT_EQ(kept[k], k * 6);
 }
 
-TEST(Pool, SortUnstableSortsLargeInput) {
+void sort_unstable_sorts_large_input() {
     auto values = random_values(300000, 7);
     auto expected = values;
     std::sort(expected.begin(), expected.end(), std::greater<>());
@@ -251,7 +268,7 @@ TEST(Pool, SortUnstableSortsLargeInput) {
     EXPECT_EQ(values, expected);
 }
 
-TEST(Pool, MapIntoWritesEverySlotOnce) {
+void map_into_writes_every_slot_once() {
     constexpr std::size_t n = 50000;
     std::vector<std::size_t> in(n);
     std::iota(in.begin(), in.end(), 0);
@@ -275,7 +292,7 @@ struct Inner {
     std::uint64_t sum;
 };
 
-TEST(Pool, NestedStepsInsidePoolTasks) {
+void nested_steps_inside_pool_tasks() {
     auto results = tarnix::pool::filter_map<Inner>(48, [](std::size_t i) -> std::optional<Inner> {
         if (i % 4 == 3) return std::nullopt;
         Inner r{i, random_values(3000 + i, static_cast<unsigned>(i)), {}, 0};
@@ -308,7 +325,7 @@ TEST(Pool, NestedStepsInsidePoolTasks) {
     }
 }
 
-TEST(Pool, NestedExceptionsReachTheCaller) {
+void nested_exceptions_reach_the_caller() {
     auto nested_throw = [](auto make_error) {
         tarnix::pool::filter_map<int>(64, [&](std::size_t i) -> std::optional<int> {
             tarnix::pool::for_each_index(100, [&](std::size_t k) {
@@ -333,6 +350,99 @@ TEST(Pool, NestedExceptionsReachTheCaller) {
     std::atomic<int> done{0};
     tarnix::pool::for_each_index(1000, [&](std::size_t) { ++done; });
     EXPECT_EQ(done.load(), 1000);
+}
+
+// The steps above, on the pool this process has.
+const std::pair<const char*, void (*)()> kSteps[] = {
+    {"filter_map", filter_map_keeps_index_order},
+    {"sort_unstable", sort_unstable_sorts_large_input},
+    {"map_into", map_into_writes_every_slot_once},
+    {"nested", nested_steps_inside_pool_tasks},
+    {"exceptions", nested_exceptions_reach_the_caller},
+};
+
+// Whether this process's pool has `threads` threads that meet and runs every step.
+bool pool_works(std::size_t threads) {
+    if (!all_threads_meet(threads)) return false;
+    for (const auto& [name, step] : kSteps) {
+        SCOPED_TRACE(name);
+        step();
+    }
+    return !testing::Test::HasFailure();
+}
+
+TEST(Pool, Steps) {
+    for (const auto& [name, step] : kSteps) {
+        SCOPED_TRACE(name);
+        step();
+    }
+}
+
+// In a fresh process: the plain threads a forked process runs its pool on,
+// without a fork (so that the thread sanitizer sees them too).
+TEST(PoolDeathTest, PlainThreadsOfAForkedProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto run = [] {
+        setenv("RAYON_NUM_THREADS", "5", 1);
+        tarnix::pool::forked::enter();
+        std::exit(pool_works(5) ? 0 : 1);
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(0), "");
+}
+
+// fork() while another thread keeps the pool busy; in the child, check(), and
+// its result as exit code. Then -1 if the child did not end within a minute.
+int fork_while_busy(int (*check)()) {
+    std::atomic<bool> stop{false}, busy{false};
+    std::thread worker([&] {
+        while (!stop) {
+            tarnix::pool::for_each_index(64, [&](std::size_t) {
+                busy = true;
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            });
+        }
+    });
+    while (!busy) std::this_thread::yield();
+    const pid_t child = fork();
+    if (child == 0) _exit(check());
+    int status = 0;
+    int code = -1;
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+        if (waitpid(child, &status, WNOHANG) == child) {
+            code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            break;
+        }
+    }
+    if (code == -1) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    stop = true;
+    worker.join();
+    return code;
+}
+
+int grandchild_check() { return pool_works(3) ? 0 : 1; }
+int child_check() {
+    if (!pool_works(3)) return 1;
+    return fork_while_busy(grandchild_check) == 0 ? 0 : 2;  // and its own child gets a pool again
+}
+
+// In a fresh process of a pool of 3: a child forked while the pool is busy
+// gets a pool of 3 threads of its own, and so does its child; the parent's
+// pool goes on as it was.
+TEST(PoolDeathTest, ForkWhileThePoolIsBusy) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the thread sanitizer ends a forked child that makes threads";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto run = [] {
+        setenv("RAYON_NUM_THREADS", "3", 1);
+        const int child = fork_while_busy(child_check);
+        std::exit(child == 0 && pool_works(3) && !tarnix::pool::forked::active() ? 0 : 10 + child);
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -11,13 +11,12 @@ import pytest
 import tarnix
 from conftest import bits, column, obj_array
 
-nan, inf = math.nan, math.inf
+nan = math.nan
 
 # cell value -> label, with apple, kiwi and pear holding the codes 0, 1 and 2 (None: no label)
+# (how a value saturates to a code is the native suite's)
 WORKED = [
-    (0.0, "apple"), (1.7, "kiwi"), (2.0, "pear"), (3.0, None), (-4.0, "apple"),
-    (1e300, None), (inf, None), (-inf, "apple"), (nan, None),
-    (-0.0, "apple"), (0.5, "apple"), (2.9, "pear"), (2.0**64, None), (18446744073709549568.0, None),
+    (0.0, "apple"), (1.7, "kiwi"), (2.0, "pear"), (3.0, None), (-4.0, "apple"), (1e300, None), (nan, None),
 ]
 VALUES = [v for v, _ in WORKED]
 LABELS = [l for _, l in WORKED]

@@ -186,10 +186,9 @@ def _raise(*_):
         lambda: named("ndarray", shape=(1.0, 2)),
         lambda: named("ndarray", shape=[1, 2, 3]),
         lambda: named("ndarray", shape=(1, 1), __getitem__=_raise),
-        lambda: named("DataFrame", columns=["a"], shape=(1, 1)),
     ],
     ids=["1d-float", "1d-object", "3d-float", "3d-object", "no-shape", "negative-shape",
-         "float-shape", "triple-shape", "getitem-raises", "no-values"],
+         "float-shape", "triple-shape", "getitem-raises"],
 )
 @pytest.mark.parametrize("method", ["encode", "decode"])
 def test_fatal_inputs_raise_panic_and_release_the_instance(enc, method, bad):

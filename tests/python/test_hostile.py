@@ -203,15 +203,25 @@ def interrupt():
     signal.raise_signal(signal.SIGINT)  # Ctrl+C: the default handler raises KeyboardInterrupt
 
 
-# Python code a cell runs may stop the program: that is never "not a number" nor a fatal error.
+def stopping_output(fire, monkeypatch):
+    """A frame whose result is built by pandas calls that run `fire`."""
+    src = pd.DataFrame({"s": ["b", "a"]})
+    for name in ("DataFrame", "RangeIndex"):
+        monkeypatch.setattr(pd, name, lambda *args, **kwargs: fire())
+    return src
+
+
+# Python code a cell (or pandas, building the result) runs may stop the program: that is never
+# "not a number" nor a fatal error.
 @pytest.mark.parametrize("method", ["encode", "decode"])
 @pytest.mark.parametrize("stop, fire", [(KeyboardInterrupt, interrupt), (SystemExit, sys.exit)],
                          ids=["ctrl-c", "exit"])
-@pytest.mark.parametrize("where", ["float", "str", "item-access"])
-def test_interrupts_reach_the_caller(where, stop, fire, method):
+@pytest.mark.parametrize("where", ["float", "str", "item-access", "output"])
+def test_interrupts_reach_the_caller(monkeypatch, where, stop, fire, method):
     src = {"float": lambda: column([1.0, printing(lambda: "c", fire)]),
            "str": lambda: column(["a", printing(fire)]),
-           "item-access": lambda: arr((2, 1), lambda k: fire() if k[0] else "a")}[where]()
+           "item-access": lambda: arr((2, 1), lambda k: fire() if k[0] else "a"),
+           "output": lambda: stopping_output(fire, monkeypatch)}[where]()
     enc = tarnix.Encoder()
     enc.encode(FRUIT)
     handler = signal.signal(signal.SIGINT, signal.default_int_handler)

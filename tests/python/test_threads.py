@@ -2,6 +2,7 @@
 
 import random
 import sys
+import textwrap
 import threading
 import time
 
@@ -180,3 +181,81 @@ def test_daemon_threads_still_calling_at_exit():
         time.sleep(0.3)
         print("ok")
     """, runs=3)
+
+
+def test_categorical_written_while_it_is_encoded():
+    # The native stage reads the codes with the interpreter released; each row must be coded by
+    # the category it held when read, never by one read at another time.
+    half = 500_000
+    df = pd.DataFrame({"x": pd.Categorical(["b"] * half + ["a"] * half, categories=["a", "b", "c"])})
+    stop = threading.Event()
+
+    def write_in_place():
+        for k in range(10**9):
+            if stop.is_set():
+                return
+            df.iloc[:half, 0] = "cb"[k % 2]
+
+    writer = threading.Thread(target=write_in_place)
+    writer.start()
+    enc = tarnix.Encoder()
+    try:
+        deadline = time.monotonic() + 2
+        while time.monotonic() < deadline:
+            labels = enc.decode(enc.encode(df))["x"].to_numpy()
+            assert set(labels[:half]) <= {"b", "c"} and set(labels[half:]) == {"a"}
+    finally:
+        stop.set()
+        writer.join()
+
+
+# A process made by fork() while another thread of the parent encodes gets a pool of its own,
+# as large as the parent's (3 threads here: the caller and 2 helpers); nothing hangs.
+FORK_PRELUDE = """
+    import os, threading, time, warnings
+    os.environ["RAYON_NUM_THREADS"] = "3"
+    import numpy as np, tarnix
+    warnings.simplefilter("ignore", DeprecationWarning)  # fork() with threads
+    big = np.array([f"v{i % 50_000}" for i in range(200_000)], dtype=object).reshape(-1, 2)
+    started = threading.Event()
+    def busy():
+        enc = tarnix.Encoder()
+        while True:
+            started.set()
+            enc.encode(big)
+    threading.Thread(target=busy, daemon=True).start()
+    started.wait()
+    time.sleep(0.1)
+    def encode_in_child(large):
+        if large:  # rows enough to run on every thread of the pool
+            tarnix.Encoder().encode(big[:100_000])
+        return tarnix.Encoder().encode(np.array([["a"], ["b"]], dtype=object)).tolist()
+"""
+FORKS = {
+    "multiprocessing": """
+        import multiprocessing
+        with multiprocessing.get_context("fork").Pool(2) as workers:
+            got = workers.map_async(encode_in_child, [True, False] * 3).get(timeout=60)
+        assert got == [[[0.0], [1.0]]] * 6, got
+    """,
+    "os.fork": """
+        for attempt in range(3):
+            time.sleep(0.03)
+            pid = os.fork()
+            if pid == 0:
+                right = encode_in_child(True) == [[0.0], [1.0]]
+                os._exit(0 if right and len(os.listdir("/proc/self/task")) == 3 else 3)
+            deadline = time.monotonic() + 60
+            while (done := os.waitpid(pid, os.WNOHANG))[0] == 0:
+                if time.monotonic() > deadline:
+                    os.kill(pid, 9)
+                    raise AssertionError("the child hangs")
+                time.sleep(0.02)
+            assert os.waitstatus_to_exitcode(done[1]) == 0, done
+    """,
+}
+
+
+@pytest.mark.parametrize("start", FORKS)
+def test_fork_while_a_thread_encodes(start):
+    run_python(textwrap.dedent(FORK_PRELUDE) + textwrap.dedent(FORKS[start]) + "print('ok')\n")

@@ -1,0 +1,32 @@
+#include "core/numbers.hpp"
+
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace tarnix {
+
+double load_half(const char* at, bool swapped) {
+    const auto half = load<std::uint16_t>(at, swapped);
+    const std::uint64_t sign = static_cast<std::uint64_t>(half >> 15) << 63;
+    const unsigned exponent = (half >> 10) & 0x1f;
+    const std::uint64_t mantissa = half & 0x3ff;
+    if (exponent == 0x1f) return std::bit_cast<double>(sign | (0x7ffULL << 52) | (mantissa << 42));
+    if (exponent == 0) {
+        const double magnitude = std::ldexp(static_cast<double>(mantissa), -24);
+        return sign ? -magnitude : magnitude;
+    }
+    return std::bit_cast<double>(sign | (static_cast<std::uint64_t>(exponent - 15 + 1023) << 52) |
+                                 (mantissa << 42));
+}
+
+double load_bool(const char* at, bool) { return *at != 0 ? 1.0 : 0.0; }
+
+std::uint64_t code_of(double value) noexcept {
+    constexpr double kLargestBelowTwoTo64 = 18446744073709549568.0;
+    if (value < 0) return 0;
+    if (value > kLargestBelowTwoTo64) return std::numeric_limits<std::uint64_t>::max();
+    return static_cast<std::uint64_t>(value);
+}
+
+}  // namespace tarnix

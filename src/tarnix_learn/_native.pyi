@@ -1,0 +1,3 @@
+import numpy as np
+
+def merge_runs(labels: np.ndarray, ends: np.ndarray) -> tuple[np.ndarray, np.ndarray]: ...
