@@ -78,12 +78,15 @@ std::vector<Id> byte_order(std::size_t count, const LabelOf& label_of) {
 }
 
 // Ids are 0, 1, 2, ... in order of first insertion. The index is open
-// addressing with linear probing; a slot keeps an id and 32 bits of its
-// label's hash, which pick its place, filter the comparisons and let the index
-// grow without reading a label again. The index is allocated with the first
-// label (16 slots) and doubles; the arena is the table's only other allocation.
+// addressing with linear probing. A slot holds an id, its label's length and
+// either the label itself, when it has up to 8 bytes (its short key: such a
+// label is found without reading the arena), or the label's hash; either way
+// the index grows without reading a label again. The index is allocated with
+// the first label and doubles; the arena is the table's only other
+// allocation.
 //
-// `hash` arguments are hash64(label); the overloads without one compute it.
+// `hash` arguments are hash64(label) (a label of up to 8 bytes is placed by
+// its short key, whatever its hash); the overloads without one compute it.
 template <class Id = std::uint32_t>
 class MemoTable {
 public:
@@ -107,14 +110,14 @@ public:
 
     // The id of `label`; a label not seen before gets the next id (second: true).
     std::pair<Id, bool> insert(std::string_view label, std::uint64_t hash) {
-        const auto tag = static_cast<std::uint32_t>(hash);
-        std::size_t at = tag & mask_;
+        const Slot wanted = slot_of(label, hash);
+        std::size_t at = hash_of(wanted) & mask_;
         for (;; at = (at + 1) & mask_) {
-            const Slot slot = probe_[at];
+            const Slot& slot = probe_[at];
             if (slot.id == kEmpty) break;
-            if (slot.tag == tag && labels_[slot.id] == label) return {slot.id, false};
+            if (holds(slot, wanted, label)) return {slot.id, false};
         }
-        return {add(label, tag, at), true};
+        return {add(label, wanted, at), true};
     }
     Id get_or_insert(std::string_view label, std::uint64_t hash) { return insert(label, hash).first; }
     Id get_or_insert(std::string_view label) { return insert(label, hash64(label)).first; }
@@ -137,11 +140,11 @@ public:
     }
 
     std::optional<Id> find(std::string_view label, std::uint64_t hash) const noexcept {
-        const auto tag = static_cast<std::uint32_t>(hash);
-        for (std::size_t at = tag & mask_;; at = (at + 1) & mask_) {
-            const Slot slot = probe_[at];
+        const Slot wanted = slot_of(label, hash);
+        for (std::size_t at = hash_of(wanted) & mask_;; at = (at + 1) & mask_) {
+            const Slot& slot = probe_[at];
             if (slot.id == kEmpty) return std::nullopt;
-            if (slot.tag == tag && labels_[slot.id] == label) return slot.id;
+            if (holds(slot, wanted, label)) return slot.id;
         }
     }
     std::optional<Id> find(std::string_view label) const noexcept { return find(label, hash64(label)); }
@@ -159,10 +162,26 @@ public:
 private:
     static constexpr Id kEmpty = static_cast<Id>(~Id{0});
     static constexpr std::size_t kMinSlots = 16;
+    static constexpr std::size_t kShort = 8;  // bytes of a label that its slot holds
     struct Slot {
-        std::uint32_t tag = 0;
+        std::uint64_t key = 0;  // the short key of a short label, else its hash
+        std::uint32_t size = 0;  // the label's length (at most 2^32 - 1: a filter beyond)
         Id id = kEmpty;
     };
+
+    static Slot slot_of(std::string_view label, std::uint64_t hash) noexcept {
+        const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(label.size(), ~std::uint32_t{0}));
+        return Slot{size <= kShort ? short_key(label) : hash, size, kEmpty};
+    }
+    // Whether the slot is the label's: a short label by its key and length
+    // alone, a longer one by its bytes too.
+    bool holds(const Slot& slot, const Slot& wanted, std::string_view label) const noexcept {
+        return slot.key == wanted.key && slot.size == wanted.size &&
+               (wanted.size <= kShort || labels_[slot.id] == label);
+    }
+    static std::uint64_t hash_of(const Slot& slot) noexcept {
+        return slot.size <= kShort ? short_hash(slot.key, slot.size) : slot.key;
+    }
 
     // Slots per label at least, by the size of the index: a lookup that steps
     // past another label's slot costs a mispredicted branch, which outweighs
@@ -172,16 +191,21 @@ private:
     }
 
     // Stores a new label whose probe ended at the free slot `at`.
-    [[gnu::noinline]] Id add(std::string_view label, std::uint32_t tag, std::size_t at) {
+    [[gnu::noinline]] Id add(std::string_view label, Slot slot, std::size_t at) {
         if ((labels_.size() + 1) * spread(slots_.size()) > slots_.size()) {
             resize(std::max(kMinSlots, 2 * slots_.size()));
-            for (at = tag & mask_; slots_[at].id != kEmpty; at = (at + 1) & mask_) {
-            }
+            at = free_slot(hash_of(slot));
         }
-        const auto id = static_cast<Id>(labels_.size());
+        slot.id = static_cast<Id>(labels_.size());
         labels_.push_back(label);
-        slots_[at] = Slot{tag, id};
-        return id;
+        slots_[at] = slot;
+        return slot.id;
+    }
+
+    std::size_t free_slot(std::uint64_t hash) const noexcept {
+        std::size_t at = hash & mask_;
+        while (slots_[at].id != kEmpty) at = (at + 1) & mask_;
+        return at;
     }
 
     void resize(std::size_t count) {
@@ -190,10 +214,7 @@ private:
         mask_ = count - 1;
         probe_ = slots_.data();
         for (const Slot& slot : old) {
-            if (slot.id == kEmpty) continue;
-            std::size_t at = slot.tag & mask_;
-            while (slots_[at].id != kEmpty) at = (at + 1) & mask_;
-            slots_[at] = slot;
+            if (slot.id != kEmpty) slots_[free_slot(hash_of(slot))] = slot;
         }
     }
 
