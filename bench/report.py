@@ -157,6 +157,10 @@ def _targets(results):
     for step, ratio, at_least, met in measured:
         rows.append((f"Case 6 {step} >= {at_least:g}x faster than scikit-learn's OrdinalEncoder",
                      _times(ratio), met))
+    chunked = (learn.chunked_ratio(learned)
+               if any(r["step"].startswith("partial_fit") for r in learned) else None)
+    rows.append((f"Case 6 partial_fit in {learn.CHUNKS} chunks <= {learn.CHUNKED_AT_MOST:g}x one fit",
+                 _times(chunked), None if chunked is None else chunked <= learn.CHUNKED_AT_MOST))
     return rows
 
 

@@ -6,8 +6,16 @@
 # --no-memory, --out DIR). Case 7 (10^8 rows, about 20 GB of memory at its
 # peak) runs only when named: --cases 7.
 # Results go to bench/results/.
+#   bench/run.sh --threads [--quick]   instead: the free-threaded figures of
+#   bench/threads.py, on the free-threaded CPython 3.14 (its venv from
+#   scripts/pyvenv.sh, the module built into it)
 set -euo pipefail
 BENCH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+if [ "${1:-}" = --threads ]; then
+    shift
+    "$BENCH/../scripts/python_suite.sh" 3.14t --import-only >&2
+    exec "$("$BENCH/../scripts/pyvenv.sh" 3.14t)" "$BENCH/threads.py" "$@"
+fi
 # shellcheck source=../scripts/setup.sh
 source "$BENCH/../scripts/setup.sh"
 

@@ -1,6 +1,15 @@
-# Helpers of the armhf scripts; sourced after setup.sh (which gives as_root).
+# Helpers of the armhf scripts; sourced after ROOT is set.
 
 armhf_say() { printf '[armhf] %s\n' "$*" >&2; }
+
+if ! declare -F as_root >/dev/null; then
+    as_root() {
+        if [ "$(id -u)" -eq 0 ]; then "$@"; elif command -v sudo >/dev/null; then sudo "$@"; else
+            armhf_say "need root for: $*"
+            return 1
+        fi
+    }
+fi
 
 # Installs the Debian packages named (armhf ones as name:armhf) that are
 # missing, adding the armhf architecture to dpkg first when one is wanted.
@@ -20,17 +29,30 @@ armhf_install() {
     DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# Lets the kernel hand ARM executables to qemu-arm-static (qemu-user-static's
-# registration, which opens the interpreter at once, so that it also serves
-# inside a chroot). Fails where binfmt_misc cannot be mounted or written (an
-# unprivileged container, say).
+# Lets the kernel hand ARM executables to trixie's qemu-arm
+# (scripts/qemu_arm.sh), registered as Debian registers it: through its
+# -binfmt-P name with the flags POCF (argv[0] kept; the interpreter opened at
+# once, so that it also serves inside a chroot). Another registration of
+# qemu-arm is replaced: bookworm's qemu-arm (7.2) leaves a musl program
+# spinning in pthread_getattr_np's mremap probe of the main thread's stack.
+# Fails where binfmt_misc cannot be mounted or written (an unprivileged
+# container, say).
 armhf_register_binfmt() {
-    local dir=/proc/sys/fs/binfmt_misc
+    local dir=/proc/sys/fs/binfmt_misc qemu interpreter
+    qemu="$("$ROOT/scripts/qemu_arm.sh")" || return 1
+    interpreter="${qemu%/bin/qemu-arm}/libexec/qemu-binfmt/arm-binfmt-P"
     if [ ! -e "$dir/register" ]; then
         as_root mount -t binfmt_misc binfmt_misc "$dir" 2>/dev/null || return 1
     fi
+    if [ -e "$dir/qemu-arm" ] && ! grep -qx "interpreter $interpreter" "$dir/qemu-arm"; then
+        armhf_say "replacing the binfmt_misc entry qemu-arm ($(sed -n 's/^interpreter //p' "$dir/qemu-arm"))"
+        as_root sh -c "echo -1 > $dir/qemu-arm" 2>/dev/null || return 1
+    fi
     if [ ! -e "$dir/qemu-arm" ]; then
-        as_root sh -c "cat /usr/lib/binfmt.d/qemu-arm.conf > $dir/register" 2>/dev/null || return 1
+        local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x28\x00'
+        local mask='\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+        as_root sh -c "printf '%s' ':qemu-arm:M::$magic:$mask:$interpreter:POCF' > $dir/register" 2>/dev/null ||
+            return 1
     fi
     if ! grep -qx enabled "$dir/qemu-arm"; then
         as_root sh -c "echo 1 > $dir/qemu-arm" 2>/dev/null || return 1

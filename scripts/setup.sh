@@ -11,6 +11,7 @@ PY="$VENV/bin/python"
 STAMPS="$VENV/.tarnix-stamps"
 
 say() { printf '[setup] %s\n' "$*" >&2; }
+source "$ROOT/scripts/cache_lib.sh"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; elif command -v sudo >/dev/null; then sudo "$@"; else
@@ -29,25 +30,6 @@ install_system_packages() {
     DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# Debian's python3.13, or pyenv's 3.13 (whose shim answers only with
-# PYENV_VERSION set).
-find_python313() {
-    if command -v python3.13 >/dev/null 2>&1 && python3.13 -c 'import sys' >/dev/null 2>&1; then
-        command -v python3.13
-        return 0
-    fi
-    if command -v pyenv >/dev/null 2>&1; then
-        local version
-        version="$(pyenv versions --bare 2>/dev/null | grep -E '^3\.13(\.[0-9]+)?t?$' | sort -V | tail -n 1 || true)"
-        if [ -n "$version" ]; then
-            PYENV_VERSION="$version" pyenv which python3.13
-            return 0
-        fi
-    fi
-    say "no CPython 3.13 found (tried python3.13 and pyenv)"
-    return 1
-}
-
 stamp_matches() { [ -f "$STAMPS/$1" ] && [ "$(cat "$STAMPS/$1")" = "$2" ]; }
 write_stamp() { mkdir -p "$STAMPS"; printf '%s' "$2" > "$STAMPS/$1"; }
 
@@ -56,7 +38,7 @@ make_venv() {
         return 0
     fi
     local python
-    python="$(find_python313)"
+    python="$(find_python 3.13)"
     say "creating .venv with $python"
     rm -rf "$VENV"
     "$python" -m venv "$VENV"

@@ -1,29 +1,35 @@
 #!/usr/bin/env bash
-# Installs the wheel in dist/ (scripts/wheel.sh) into a fresh venv under
-# build/wheel-check that has only numpy and pandas, and checks it there with an
-# empty LD_LIBRARY_PATH: the module resolves oneTBB and abseil to the copies in
-# the wheel and nothing else but the C and C++ runtime, the typing stub is
-# installed beside it, and a small array and frame go through encode and decode.
+# Installs each wheel in dist/ (scripts/wheel.sh) into a fresh venv of its
+# CPython under build/wheel-check/<tag> that has only numpy and pandas, and
+# checks it there with an empty LD_LIBRARY_PATH: the module resolves oneTBB and
+# abseil to the copies in the wheel and nothing else but the C and C++ runtime,
+# the typing stub is installed beside it, and a small array and frame go
+# through encode and decode (on a free-threaded interpreter, with the GIL
+# still off afterwards).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 say() { printf '[wheel_check] %s\n' "$*" >&2; }
 
-CHECK="$ROOT/build/wheel-check"
 wheels=("$ROOT"/dist/tarnix-*-manylinux_*.whl)
-if [ "${#wheels[@]}" -ne 1 ] || [ ! -f "${wheels[0]}" ]; then
-    say "expected exactly one manylinux wheel in dist/ (run scripts/wheel.sh): ${wheels[*]}"
+if [ ! -f "${wheels[0]}" ]; then
+    say "no manylinux wheel in dist/ (run scripts/wheel.sh)"
     exit 1
 fi
 
-say "installing ${wheels[0]##*/} into a fresh venv"
-rm -rf "$CHECK"
-"$PY" -m venv "$CHECK"
-"$CHECK/bin/python" -m pip install -q --disable-pip-version-check numpy pandas
-"$CHECK/bin/python" -m pip install -q --disable-pip-version-check "${wheels[0]}"
+check_wheel() {
+    local wheel="$1" tag version
+    tag="$(basename "$wheel" | cut -d- -f4)"  # cp311, cp314t
+    version="${tag#cp3}"
+    version="3.${version}"
+    local check="$ROOT/build/wheel-check/$tag"
+    say "installing ${wheel##*/} into a fresh venv of CPython $version"
+    rm -rf "$check"
+    "$(find_python "$version")" -m venv "$check"
+    "$check/bin/python" -m pip install -q --disable-pip-version-check numpy pandas
+    "$check/bin/python" -m pip install -q --disable-pip-version-check "$wheel"
 
-say "checking the installed module"
-cd "$CHECK"  # nothing of the source tree on the path
-LD_LIBRARY_PATH= "$CHECK/bin/python" - <<'PY'
+    say "checking the installed module"
+    (cd "$check" && LD_LIBRARY_PATH= "$check/bin/python" - <<'PY'  # nothing of the source tree on the path
 import pathlib
 import subprocess
 import sysconfig
@@ -69,5 +75,12 @@ frame = pd.DataFrame({"city": ["Oslo", "Bergen", "Oslo"], "n": [1, 2, 3]})
 coded = enc.encode(frame)
 assert coded.to_numpy().tolist() == [[1.0, 1.0], [0.0, 2.0], [1.0, 3.0]], coded
 assert enc.decode(coded)["city"].tolist() == ["Oslo", "Bergen", "Oslo"]
+if sysconfig.get_config_var("Py_GIL_DISABLED"):
+    import sys
+    assert not sys._is_gil_enabled(), "the GIL came back"
 print(f"wheel ok: {module.name} with {', '.join(sorted(from_wheel))} from the wheel")
 PY
+)
+}
+
+for wheel in "${wheels[@]}"; do check_wheel "$wheel"; done

@@ -67,7 +67,7 @@ PyErr PyErr::ready(Ref exception) {
 }
 
 PyErr PyErr::fetch() {
-    PyObject* raised = PyErr_GetRaisedException();
+    PyObject* raised = compat::take_raised_exception();
     if (raised == nullptr) {
         return lazy(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
@@ -79,7 +79,7 @@ PyErr PyErr::fetch() {
                    "from Python ---\nPython stack trace below:\n",
                    stderr);
         std::fflush(stderr);
-        PyErr_SetRaisedException(exception.release());
+        compat::raise_exception(exception.release());
         PyErr_PrintEx(0);
         resume_panic(std::move(message));
     }
@@ -113,13 +113,13 @@ Ref PyErr::into_exception() && {
     Ref made = Ref::steal(text ? PyObject_CallOneArg(type_, text.get()) : nullptr);
     if (!made) {
         // Making the exception failed (out of memory): raise that instead.
-        made = Ref::steal(PyErr_GetRaisedException());
+        made = Ref::steal(compat::take_raised_exception());
         if (!made) Py_FatalError("exception construction failed without an exception");
     }
     return made;
 }
 
-void PyErr::restore() && { PyErr_SetRaisedException(std::move(*this).into_exception().release()); }
+void PyErr::restore() && { compat::raise_exception(std::move(*this).into_exception().release()); }
 
 bool PyErr::matches(PyObject* type) const {
     if (exception_) return PyErr_GivenExceptionMatches(exception_.get(), type) != 0;

@@ -23,6 +23,16 @@ inline constexpr const char* kGenericPanicMessage = "a fatal error occurred in n
 // Inside a catch clause: whether what was caught is not a C++ exception.
 inline bool unwinding_foreign() noexcept { return abi::__cxa_current_exception_type() == nullptr; }
 
+// glibc's thread-ending unwind, as libstdc++ lets it be caught by type:
+// __cxa_current_exception_type() of a foreign exception reads a header it
+// does not have, so unwinding_foreign() alone may miss it (it did on 3.11).
+// libc++ has no such type; musl ends threads without unwinding.
+#if defined(__GLIBCXX__)
+using ForcedUnwind = abi::__forced_unwind;
+#else
+struct ForcedUnwind {};
+#endif
+
 // Raises the PanicException for whatever fatal error is in flight.
 inline void raise_current_fatal_error() {
     try {
@@ -46,6 +56,8 @@ PyObject* guard(Body&& body) {
         std::move(result).error().restore();
     } catch (RaisedToCaller& raised) {
         std::move(raised.error).restore();
+    } catch (ForcedUnwind&) {
+        throw;
     } catch (...) {
         if (unwinding_foreign()) throw;
         raise_current_fatal_error();
@@ -62,6 +74,8 @@ int guard_status(Body&& body) {
         std::move(status).error().restore();
     } catch (RaisedToCaller& raised) {
         std::move(raised.error).restore();
+    } catch (ForcedUnwind&) {
+        throw;
     } catch (...) {
         if (unwinding_foreign()) throw;
         raise_current_fatal_error();
@@ -74,6 +88,8 @@ template <class Body>
 void guard_silent(Body&& body) {
     try {
         body();
+    } catch (ForcedUnwind&) {
+        throw;
     } catch (...) {
         if (unwinding_foreign()) throw;
     }

@@ -56,7 +56,7 @@ public:
     Ref& operator=(const Ref&) = delete;
     ~Ref() {
         if (object_ == nullptr) return;
-        if (interpreter_exiting.load(std::memory_order_relaxed) && PyThreadState_GetUnchecked() == nullptr) {
+        if (interpreter_exiting.load(std::memory_order_relaxed) && compat::attached_thread_state() == nullptr) {
             return;
         }
         Py_DECREF(object_);

@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cmath>
-#include <limits>
 
 namespace tarnix {
 
@@ -21,12 +20,5 @@ double load_half(const char* at, bool swapped) {
 }
 
 double load_bool(const char* at, bool) { return *at != 0 ? 1.0 : 0.0; }
-
-std::uint64_t code_of(double value) noexcept {
-    constexpr double kLargestBelowTwoTo64 = 18446744073709549568.0;
-    if (value < 0) return 0;
-    if (value > kLargestBelowTwoTo64) return std::numeric_limits<std::uint64_t>::max();
-    return static_cast<std::uint64_t>(value);
-}
 
 }  // namespace tarnix

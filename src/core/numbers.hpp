@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace tarnix {
@@ -39,7 +40,13 @@ double load_half(const char* at, bool swapped);
 double load_bool(const char* at, bool swapped);
 
 // The code a (non-NaN) cell holds, saturating: negative -> 0, at or above
-// 2^64 -> 2^64 - 1, otherwise truncated toward zero.
-std::uint64_t code_of(double value) noexcept;
+// 2^64 -> 2^64 - 1, otherwise truncated toward zero. Inline: decoding asks it
+// of every cell twice.
+inline std::uint64_t code_of(double value) noexcept {
+    constexpr double kLargestBelowTwoTo64 = 18446744073709549568.0;
+    if (value < 0) return 0;
+    if (value > kLargestBelowTwoTo64) return std::numeric_limits<std::uint64_t>::max();
+    return static_cast<std::uint64_t>(value);
+}
 
 }  // namespace tarnix

@@ -51,10 +51,10 @@ void sift_down(std::vector<Cursor>& heap) noexcept {
 }  // namespace
 
 MergedRuns merge_sorted_runs(std::span<const std::string_view> labels,
-                             std::span<const std::size_t> ends) {
+                             std::span<const std::size_t> ends, std::span<std::int64_t> rank) {
     MergedRuns merged;
-    merged.rank.resize(labels.size());
     merged.out_of_order = labels.size();
+    merged.first.reserve(labels.size());
     std::vector<Cursor> heap;
     heap.reserve(ends.size());
     std::size_t start = 0;
@@ -72,7 +72,7 @@ MergedRuns merge_sorted_runs(std::span<const std::string_view> labels,
             last_prefix = top.prefix;
             last = top.label;
         }
-        merged.rank[top.at] = static_cast<std::int64_t>(merged.first.size() - 1);
+        rank[top.at] = static_cast<std::int64_t>(merged.first.size() - 1);
         if (++top.at == top.end) {
             top = heap.back();
             heap.pop_back();

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "boundary/compat.hpp"
 #include "boundary/detached.hpp"
 #include "boundary/ref.hpp"
 #include "core/sorted_runs.hpp"
@@ -81,17 +82,22 @@ PyObject* merge_runs_of(PyObject* labels_object, PyObject* ends_object) {
         views[i] = std::string_view(utf8, static_cast<std::size_t>(length));
         bytes += views[i].size();
     }
-    std::string text(bytes, '\0');
-    std::size_t at = 0;
+    std::string text;
+    text.reserve(bytes);
     for (std::string_view& view : views) {
-        std::memcpy(text.data() + at, view.data(), view.size());
-        view = std::string_view(text.data() + at, view.size());
-        at += view.size();
+        std::size_t at = text.size();
+        text.append(view);
+        view = std::string_view(text).substr(at);
     }
+    npy_intp rank_size = static_cast<npy_intp>(size);
+    Ref rank = Ref::steal(PyArray_SimpleNew(1, &rank_size, NPY_INT64));
+    if (!rank) return nullptr;
     MergedRuns merged;
     {
         Detached detached;
-        merged = merge_sorted_runs(views, ends);
+        merged = merge_sorted_runs(
+            views, ends,
+            std::span(static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(rank.get()))), size));
     }
     if (merged.out_of_order != size) {
         PyErr_Format(PyExc_ValueError, "labels[%zu] is not greater than the label before it in its run",
@@ -100,8 +106,6 @@ PyObject* merge_runs_of(PyObject* labels_object, PyObject* ends_object) {
     }
     Ref first = int64_array(merged.first);
     if (!first) return nullptr;
-    Ref rank = int64_array(merged.rank);
-    if (!rank) return nullptr;
     return PyTuple_Pack(2, first.get(), rank.get());
 }
 
@@ -132,7 +136,7 @@ int module_exec(PyObject*) { return PyArray_ImportNumPyAPI(); }
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    compat::gil_not_used_slot(),
     {0, nullptr},
 };
 

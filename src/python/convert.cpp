@@ -147,13 +147,13 @@ Matrix float_array_matrix(PyObject* obj) {
 Result<bool> has_attribute(PyObject* obj, PyObject* name) {
     Ref mro = Ref::borrow(Py_TYPE(obj)->tp_mro);
     for (Py_ssize_t i = 0; mro && i < PyTuple_GET_SIZE(mro.get()); ++i) {
-        Ref dict = own(PyType_GetDict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro.get(), i))));
+        Ref dict = own(compat::type_dict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro.get(), i))));
         const int found = PyDict_Contains(dict.get(), name);
         if (found < 0) return PyErr::fetch();
         if (found == 1) return true;
     }
     PyObject* value = nullptr;
-    const int found = PyObject_GetOptionalAttr(obj, name, &value);
+    const int found = compat::get_optional_attr(obj, name, &value);
     Ref owned = Ref::steal(value);
     if (found < 0) return PyErr::fetch();
     return found == 1;

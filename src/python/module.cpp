@@ -1,5 +1,6 @@
 // The module's entry point: a multi-phase definition whose execution slot adds
 // the Encoder class and lists it in __all__.
+#include "boundary/compat.hpp"
 #include "boundary/guard.hpp"
 #include "boundary/interned.hpp"
 #include "boundary/text.hpp"
@@ -67,7 +68,7 @@ int module_exec(PyObject* module) {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    compat::gil_not_used_slot(),
     {0, nullptr},
 };
 

@@ -171,10 +171,20 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
 
     def _text_so_far(self) -> list[bool]:
         """Per column, whether it is text in a table fitted so far."""
-        text = [labels is not None for labels, *_ in self._seen]
-        for found in self._pending:
-            text = [was or column.labels is not None for was, column in zip(text, found.columns)]
-        return text
+        return [labels is not None for labels, *_ in self._outline]
+
+    def _start(self, found: Tally) -> None:
+        """Makes `found` the labels and counts fitted so far, all merged."""
+        self._rows = found.rows
+        # Plain tuples: a fitted instance pickles as NumPy arrays and builtins.
+        self._seen = [tuple(column) for column in found.columns]
+        self._pending: list[Tally] = []
+        # What partial_fit checks a chunk against, with no labels merged:
+        # each column's kind and one label of it; whether labels of it were
+        # not counted; how many of its labels wait to be merged.
+        self._outline = [tuple(column) for column in _outline(found).columns]
+        self._uncounted = _uncounted(found)
+        self._waiting = [0] * len(found.columns)
 
     def _add(self, found: Tally, given: list[np.ndarray | None], reset: bool) -> None:
         """Adds the tally of a chunk to those of the earlier ones; they are
@@ -187,25 +197,21 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
                     known = set(listed.tolist())
                     _check_known(j, [label for label in column.labels.tolist() if label not in known])
         if reset:
-            self._rows = found.rows
-            self._seen = [tuple(column) for column in found.columns]
-            self._pending: list[Tally] = []
+            self._start(found)
         else:
-            # Only each column's kind and one label: no labels are merged here.
-            outline = [Tally(t.rows, [Column(c.labels if c.labels is None else c.labels[-1:], None,
-                                             c.flag) for c in t.columns])
-                       for t in (self._merged(), *self._pending, found)]
-            merge(outline, self._column_name, labels=lambda columns: columns[0])
+            outline = merge([Tally(0, [Column(*c) for c in self._outline]), _outline(found)],
+                            self._column_name, labels=lambda columns: columns[0])
+            self._outline = [tuple(column) for column in outline.columns]
             self._pending.append(found)
             self._rows += found.rows
+            self._uncounted = self._uncounted or _uncounted(found)
+            self._waiting = [waiting + (0 if column.labels is None else len(column.labels))
+                             for waiting, column in zip(self._waiting, found.columns)]
         for name in MAPPING:
             self.__dict__.pop(name, None)
-        for j, (merged, *_) in enumerate(self._seen):
-            waiting = sum(len(t.columns[j].labels) for t in self._pending
-                          if t.columns[j].labels is not None)
-            if waiting > max(MERGE_AT, 0 if merged is None else len(merged)):
-                self._merge_pending()
-                break
+        if any(waiting > max(MERGE_AT, 0 if labels is None else len(labels))
+               for waiting, (labels, *_) in zip(self._waiting, self._seen)):
+            self._merge_pending()
         if self._mapping_can_fail():
             self._settle()
 
@@ -216,11 +222,9 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         values: list[Any] = [self.encoded_missing_value]
         if self.handle_unknown == "use_encoded_value":
             values.append(self.unknown_value)
-        uncounted = any(labels is not None and counts is None
-                        for t in (self._merged(), *self._pending) for labels, counts, _ in t.columns)
         return (any(float(v).is_integer() and float(v) >= 0 for v in values)
                 or np.dtype(self.dtype).kind != "f" and np.isnan(self.encoded_missing_value)
-                or uncounted and self._counts_needed())
+                or self._uncounted and self._counts_needed())
 
     def _merged(self) -> Tally:
         return Tally(self._rows - sum(t.rows for t in self._pending),
@@ -230,6 +234,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         if self._pending:
             found = merge([self._merged(), *self._pending], self._column_name)
             self._seen, self._pending = [tuple(c) for c in found.columns], []
+            self._waiting = [0] * len(self._seen)
 
     def _settle(self) -> None:
         """Merges the tallies partial_fit has not merged yet and makes the
@@ -285,10 +290,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         """Sets the fitted state from the labels and counts of everything
         fitted so far."""
         given = self._given_categories(len(found.columns))
-        self._rows = found.rows
-        # Plain tuples: a fitted instance pickles as NumPy arrays and builtins.
-        self._seen = [tuple(column) for column in found.columns]
-        self._pending = []
+        self._start(found)
         # Per column, each part of the mapping (in MAPPING's order), or None.
         parts: list[tuple[Any, ...]] = []
         missing = []
@@ -542,6 +544,16 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
     def _column_name(self, j: int) -> Any:
         names = getattr(self, "feature_names_in_", None)
         return str(names[j]) if names is not None else j
+
+
+def _outline(found: Tally) -> Tally:
+    """A tally's columns with at most their last label, uncounted."""
+    return Tally(found.rows, [Column(None if c.labels is None else c.labels[-1:], None, c.flag)
+                              for c in found.columns])
+
+
+def _uncounted(found: Tally) -> bool:
+    return any(column.labels is not None and column.counts is None for column in found.columns)
 
 
 def _check_known(j: int, unknown: list[str]) -> None:

@@ -1,6 +1,7 @@
 // The parallel stage: every cell of the row-major matrix written once, from
 // numbers, strided numeric columns (masked or not) and label codes alike.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <bit>
 #include <cmath>
@@ -67,6 +68,41 @@ TEST(ColumnStage, WritesEveryKindOfColumn) {
         ASSERT_EQ(results[0].labels.size(), 7u);  // k0..k6; "nan" has no code
         EXPECT_EQ(results[0].labels[6], "k6");
     }
+}
+
+// The calling thread joins the pool's work, on its own stack: a thread of
+// musl's default stack size (128 KiB; glibc's is 8 MiB) must do for a large
+// text column, whose labels are deduplicated and sorted on the pool.
+TEST(ColumnStage, RunsOnAThreadOfMuslsDefaultStackSize) {
+    const std::size_t rows = 300'000;
+    TableCells cells(rows, 1);
+    cells.turn_to_text(0);
+    for (std::size_t r = 0; r < rows; ++r) cells.add_label(0, "label" + std::to_string((r * 7919) % 100'003));
+    auto codes_of = [&] {
+        std::vector<double> matrix(rows);
+        auto results = run_column_stage(cells, SendPtr(matrix.data()), MatrixOrder::ColumnMajor);
+        return std::make_pair(std::move(matrix), results.at(0).labels.size());
+    };
+    const auto expected = codes_of();
+    ASSERT_EQ(expected.second, 100'003u);
+
+    struct Run {
+        decltype(codes_of)* body;
+        std::pair<std::vector<double>, std::size_t> got;
+    } run{&codes_of, {}};
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, 128 * 1024), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attr, [](void* arg) -> void* {
+        auto* r = static_cast<Run*>(arg);
+        r->got = (*r->body)();
+        return nullptr;
+    }, &run), 0);
+    pthread_attr_destroy(&attr);
+    ASSERT_EQ(pthread_join(thread, nullptr), 0);
+    EXPECT_EQ(run.got.second, expected.second);
+    EXPECT_TRUE(run.got.first == expected.first);
 }
 
 }  // namespace

@@ -70,13 +70,21 @@ PYTHON_SLACK = 1024
 NATIVE_SLACK = 4 * 1024 if MALLINFO2 is not None else 8 * 1024 * 1024
 
 
+def allowed_drift(obj, n):
+    """None, True and False are immortal from 3.12 on; on 3.11 their counts
+    move with whatever else the interpreter does: there only a change of one
+    per call or more is a leak."""
+    return n - 1 if sys.version_info < (3, 12) and any(obj is s for s in (None, True, False)) else 0
+
+
 def assert_flat(call, watched, n):
     for _ in range(10):  # caches, interned names and imports settle first
         call()
     gc.collect()
     counts = [sys.getrefcount(o) for o in watched]
     native_growth = growth_after(call, n, settled_native_heap)
-    assert [sys.getrefcount(o) for o in watched] == counts
+    drift = [abs(after - before) for after, before in zip([sys.getrefcount(o) for o in watched], counts)]
+    assert all(d <= allowed_drift(o, n) for o, d in zip(watched, drift)), (counts, drift)
     tracemalloc.start()
     try:
         python_growth = growth_after(call, n, python_heap_here)

@@ -114,9 +114,13 @@ def test_instances_release_their_type():
 
 
 @pytest.mark.skipif(not FREE_THREADED, reason="needs a free-threaded interpreter")
-def test_import_leaves_gil_disabled():
+def test_gil_stays_disabled_after_import_and_use():
     env = {key: value for key, value in os.environ.items() if key != "PYTHON_GIL"}
-    code = "import sys, tarnix; print(sys._is_gil_enabled())"
+    code = ("import sys, numpy as np, pandas as pd, tarnix\n"
+            "enc = tarnix.Encoder()\n"
+            "enc.decode(enc.encode(np.array([['a', 1.5], ['b', None]], dtype=object)))\n"
+            "enc.decode(enc.encode(pd.DataFrame({'c': ['x', 'y'] * 600, 'n': range(1200)})))\n"
+            "print(sys._is_gil_enabled())")
     run = subprocess.run([sys.executable, "-W", "error", "-c", code], env=env, capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     assert run.stdout.strip() == "False"
