@@ -5,15 +5,18 @@
 namespace tarnix {
 
 bool LabelDictionary::add(std::string_view label, const void* identity) {
+    if (!labels_.indexed()) labels_.reindex();
     const std::uint64_t hash = hash64(label);
-    std::optional<std::uint32_t> found = labels_.find(label, hash);
-    if (!found) {
-        if (labels_.size() == kMostLabels) return false;
-        found = labels_.get_or_insert(label, hash);
+    std::uint32_t id;
+    if (labels_.size() < most_labels_) {
+        id = labels_.get_or_insert(label, hash);
+    } else {
+        const std::optional<std::uint32_t> found = labels_.find(label, hash);
+        if (!found) return false;
+        id = *found;
     }
-    const auto id = static_cast<std::int32_t>(*found);
-    if (identity != nullptr) recent_[slot_of(identity)] = Recent{identity, id};
-    push(id);
+    if (identity != nullptr) recent_[slot_of(identity)] = Recent{identity, static_cast<std::int32_t>(id)};
+    push(static_cast<std::int32_t>(id));
     return true;
 }
 

@@ -29,7 +29,7 @@ constexpr std::size_t kParallelRows = std::size_t{1} << 16;
 template <class Id>
 struct Distinct {
     std::vector<std::string_view> labels;  // views into `storage`
-    std::vector<Id> ids;
+    LargeVector<Id> ids;
     std::vector<LabelList> storage;
 
     // The labels of a memo table become the next numbers.
@@ -111,7 +111,7 @@ Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
         return std::pair{std::min(n, chunk * chunk_rows), std::min(n, (chunk + 1) * chunk_rows)};
     };
 
-    std::vector<std::uint64_t> hashes(n);
+    LargeVector<std::uint64_t> hashes(n);
     pool::for_each_block(n, [&](std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row) hashes[row] = hash64(column[row]);
     });
@@ -141,7 +141,7 @@ Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
         std::uint64_t hash;
         Id row;
     };
-    std::vector<Entry> entries(n);
+    LargeVector<Entry> entries(n);
     pool::for_each_index(kChunks, [&](std::size_t chunk) {
         auto& position = counts[chunk];
         auto [begin, end] = chunk_range(chunk);
@@ -149,12 +149,12 @@ Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
             entries[position[bucket_of(row)]++] = Entry{column[row], hashes[row], static_cast<Id>(row)};
         }
     });
-    std::vector<std::uint64_t>().swap(hashes);
+    LargeVector<std::uint64_t>().swap(hashes);
 
     // Deduplicate each bucket into its own memo table; each entry's row then
     // learns its label's number.
     std::vector<LabelList> bucket_labels(kBuckets);
-    std::vector<Id> local_ids(n);
+    LargeVector<Id> local_ids(n);
     pool::for_each_index(kBuckets, [&](std::size_t bucket) {
         MemoTable<Id> memo;
         const std::size_t end = bucket_start[bucket + 1];
@@ -320,24 +320,36 @@ CodedLabels coded_labels_of(const LabelCodes& coded) {
         const double code = coded.code_of_distinct[id];
         if (!std::isnan(code)) id_of_code[static_cast<std::size_t>(code)] = id;
     }
-    // The labels lie in no useful order: each is fetched some codes ahead.
-    constexpr std::size_t kAhead = 16;
-    auto label_of = [&](std::size_t code) { return coded.distinct[id_of_code[code]]; };
-    std::vector<std::size_t> ends(count);
-    std::size_t bytes = 0;
-    for (std::size_t code = 0; code < count; ++code) {
-        if (code + kAhead < count) __builtin_prefetch(&coded.distinct[id_of_code[code + kAhead]]);
-        ends[code] = bytes += label_of(code).size();
-    }
-    std::string arena(bytes, '\0');
-    pool::for_each_block(count, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t code = begin; code < end; ++code) {
-            if (code + kAhead < end) __builtin_prefetch(label_of(code + kAhead).data());
-            const std::string_view label = label_of(code);
-            label.copy(arena.data() + ends[code] - label.size(), label.size());
+    return labels_in_code_order(
+        count, [&](std::size_t code) { return coded.distinct[id_of_code[code]]; },
+        [&](std::size_t code) { __builtin_prefetch(&coded.distinct[id_of_code[code]]); });
+}
+
+CodedLabels code_numbered(const LabelList& labels, const std::int32_t* ids, std::size_t rows, double* into) {
+    // The numbers in byte order of their labels: each one's code is its rank
+    // among those that are not missing labels...
+    LargeVector<std::uint32_t> by_code =
+        byte_order<std::uint32_t>(labels.size(), [&](std::size_t id) { return labels[id]; });
+    LargeVector<double> code_of(labels.size());
+    std::size_t count = 0;
+    for (const std::uint32_t id : by_code) {
+        if (is_missing_label(labels[id])) {
+            code_of[id] = kMissingCode;
+            continue;
         }
+        code_of[id] = static_cast<double>(count);
+        by_code[count++] = id;
+    }
+    by_code.resize(count);
+    // ...which goes where each row's code goes...
+    pool::for_each_block(rows, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t row = begin; row < end; ++row) into[row] = code_of[static_cast<std::uint32_t>(ids[row])];
     });
-    return CodedLabels(std::move(arena), std::move(ends));
+    LargeVector<double>().swap(code_of);
+    // ...and the labels are laid out in code order.
+    return labels_in_code_order(
+        count, [&](std::size_t code) { return labels[by_code[code]]; },
+        [&](std::size_t code) { labels.prefetch(by_code[code]); });
 }
 
 LabelEncoding label_encode(const LabelColumn& labels) {

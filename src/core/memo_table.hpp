@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/encoding_info.hpp"
+#include "core/large_alloc.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {
@@ -40,10 +41,12 @@ public:
         return std::string_view(bytes_.data() + offsets_[i], offsets_[i + 1] - offsets_[i]);
     }
     void reserve(std::size_t labels) { offsets_.reserve(labels + 1); }
+    // Fetches where label i lies, ahead of reading it.
+    void prefetch(std::size_t i) const noexcept { __builtin_prefetch(&offsets_[i]); }
 
 private:
-    std::vector<char> bytes_;
-    std::vector<std::size_t> offsets_;  // label i is bytes_[offsets_[i], offsets_[i + 1]); none while empty
+    LargeVector<char> bytes_;
+    LargeVector<std::size_t> offsets_;  // label i is bytes_[offsets_[i], offsets_[i + 1]); none while empty
 };
 
 // The first eight bytes of a label, zero-padded, as a big-endian integer:
@@ -60,19 +63,19 @@ inline std::uint64_t prefix_of(std::string_view label) noexcept {
 // compares bytes as unsigned, the shorter first on a tie); equal labels in any
 // order.
 template <class Id, class LabelOf>
-std::vector<Id> byte_order(std::size_t count, const LabelOf& label_of) {
+LargeVector<Id> byte_order(std::size_t count, const LabelOf& label_of) {
     struct Key {
         std::uint64_t prefix;
         Id id;
     };
-    std::vector<Key> keys(count);
+    LargeVector<Key> keys(count);
     for (std::size_t id = 0; id < count; ++id) keys[id] = Key{prefix_of(label_of(id)), static_cast<Id>(id)};
     // The prefixes decide unless equal; then the whole labels do.
     pool::sort_unstable(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
         if (a.prefix != b.prefix) return a.prefix < b.prefix;
         return label_of(a.id) < label_of(b.id);
     });
-    std::vector<Id> order(count);
+    LargeVector<Id> order(count);
     for (std::size_t at = 0; at < count; ++at) order[at] = keys[at].id;
     return order;
 }
@@ -93,9 +96,7 @@ public:
     // Nothing is allocated until the first label, unless labels are expected.
     explicit MemoTable(std::size_t expected_labels = 0) {
         if (expected_labels == 0) return;
-        std::size_t slots = kMinSlots;
-        while (slots < expected_labels * spread(slots)) slots *= 2;
-        resize(slots);
+        resize(slots_for(expected_labels));
         labels_.reserve(expected_labels);
     }
     MemoTable(MemoTable&& other) noexcept { *this = std::move(other); }
@@ -154,10 +155,30 @@ public:
     const LabelList& labels() const noexcept { return labels_; }
     // The ids in byte order of their labels.
     std::vector<Id> ids_in_byte_order() const {
-        return byte_order<Id>(size(), [this](std::size_t id) { return labels_[id]; });
+        const LargeVector<Id> order = byte_order<Id>(size(), [this](std::size_t id) { return labels_[id]; });
+        return std::vector<Id>(order.begin(), order.end());
     }
     // The labels, in id order, for views that outlive the table.
     LabelList take_labels() && { return std::move(labels_); }
+
+    // Frees the index of a table that no label is looked up in for a while;
+    // reindex() builds it again (from hash64 of each label) before the next
+    // lookup.
+    void drop_index() noexcept {
+        LargeVector<Slot>().swap(slots_);
+        mask_ = 0;
+        probe_ = kNoSlots;
+    }
+    bool indexed() const noexcept { return !slots_.empty() || labels_.empty(); }
+    void reindex() {
+        if (indexed()) return;
+        resize(slots_for(labels_.size()));
+        for (std::size_t id = 0; id < labels_.size(); ++id) {
+            Slot slot = slot_of(labels_[id], hash64(labels_[id]));
+            slot.id = static_cast<Id>(id);
+            slots_[free_slot(hash_of(slot))] = slot;
+        }
+    }
 
 private:
     static constexpr Id kEmpty = static_cast<Id>(~Id{0});
@@ -190,6 +211,12 @@ private:
         return slots <= 1024 ? 16 : slots <= 65536 ? 4 : 2;
     }
 
+    static std::size_t slots_for(std::size_t labels) noexcept {
+        std::size_t slots = kMinSlots;
+        while (slots < labels * spread(slots)) slots *= 2;
+        return slots;
+    }
+
     // Stores a new label whose probe ended at the free slot `at`.
     [[gnu::noinline]] Id add(std::string_view label, Slot slot, std::size_t at) {
         if ((labels_.size() + 1) * spread(slots_.size()) > slots_.size()) {
@@ -209,7 +236,7 @@ private:
     }
 
     void resize(std::size_t count) {
-        std::vector<Slot> old(count);
+        LargeVector<Slot> old(count);
         old.swap(slots_);
         mask_ = count - 1;
         probe_ = slots_.data();
@@ -222,7 +249,7 @@ private:
     static constexpr Slot kNoSlots[1] = {};
 
     LabelList labels_;
-    std::vector<Slot> slots_;
+    LargeVector<Slot> slots_;
     std::size_t mask_ = 0;
     const Slot* probe_ = kNoSlots;  // slots_, once it has any
 };
