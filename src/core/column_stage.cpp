@@ -78,7 +78,8 @@ void run_largest_first(std::vector<std::pair<std::size_t, std::function<void()>>
 
 }  // namespace
 
-std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out, MatrixOrder order) {
+std::vector<ColumnResult> run_column_stage(TableCells& cells, SendPtr out, MatrixOrder order) {
+    cells.end_reading();
     // First the codes of every text column, each column in its own task...
     std::vector<CodedColumn> coded =
         pool::filter_map<CodedColumn>(cells.cols(), [&](std::size_t col) -> std::optional<CodedColumn> {

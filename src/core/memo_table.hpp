@@ -140,6 +140,11 @@ public:
         }
     }
 
+    // Fetches the label's first slot, ahead of its lookup.
+    void prefetch(std::string_view label, std::uint64_t hash) const noexcept {
+        __builtin_prefetch(&probe_[hash_of(slot_of(label, hash)) & mask_]);
+    }
+
     std::optional<Id> find(std::string_view label, std::uint64_t hash) const noexcept {
         const Slot wanted = slot_of(label, hash);
         for (std::size_t at = hash_of(wanted) & mask_;; at = (at + 1) & mask_) {

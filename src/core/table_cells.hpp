@@ -84,8 +84,9 @@ public:
         if (!with_dictionary_.empty()) forget_identities();
     }
 
-    // No cell is read for a while: what serves only to read them is freed
-    // (a later add_label builds it again).
+    // No cell is read for a while: every label read is in its column, and
+    // what serves only to read them is freed (a later add_label builds it
+    // again).
     void end_reading() {
         for (std::size_t col : with_dictionary_) {
             if (auto& dictionary = columns_[col].dictionary) dictionary->end_lookups();

@@ -117,8 +117,6 @@ EncodedTable encode_object_array(PyObject* obj, const OUT& kind) {
         read_cells(obj, shape.rows, shape.cols, cells);
     }
 
-    cells.end_reading();
-
     // A frame's columns are written column-major, the layout pandas keeps them in.
     const MatrixOrder order = kind.is_dataframe() ? MatrixOrder::ColumnMajor : MatrixOrder::RowMajor;
     DoubleBuffer buffer = DoubleBuffer::zeroed(count);
