@@ -10,7 +10,8 @@
 // and times the stage; "read" times reading the text cells too (a column
 // read cell by cell numbers its labels as they arrive); "arrow" holds the
 // text columns in Arrow memory (utf8 arrays of 2^16-row chunks with a
-// validity bitmap), coded where they lie.
+// validity bitmap), coded where they lie; "arrow-few" too, with text columns
+// of 10, 100, 1,000 and 4,000 labels, each coded straight into its codes.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -99,11 +100,13 @@ int main(int argc, char** argv) {
     const std::size_t rows = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
     const int repeats = argc > 2 ? std::atoi(argv[2]) : 5;
     const std::string how = argc > 3 ? argv[3] : "cells";
-    if (how != "cells" && how != "read" && how != "arrow") {
-        std::fprintf(stderr, "column_stage_bench: `how` is cells, read or arrow, not %s\n", how.c_str());
+    if (how != "cells" && how != "read" && how != "arrow" && how != "arrow-few") {
+        std::fprintf(stderr, "column_stage_bench: `how` is cells, read, arrow or arrow-few, not %s\n", how.c_str());
         return 2;
     }
-    const std::size_t cardinalities[] = {10, 1'000, 100'000, rows};
+    const bool arrow = how.starts_with("arrow");
+    const std::vector<std::size_t> cardinalities =
+        how == "arrow-few" ? std::vector<std::size_t>{10, 100, 1'000, 4'000} : std::vector<std::size_t>{10, 1'000, 100'000, rows};
 
     std::mt19937_64 random(7);
     std::vector<std::vector<std::int64_t>> text;
@@ -117,7 +120,7 @@ int main(int argc, char** argv) {
     auto make_cells = [&](bool read_cells) {
         auto cells = std::make_unique<TableCells>(rows, kCols);
         for (std::size_t col = 0; col < text.size(); ++col) {
-            if (how == "arrow") {
+            if (arrow) {
                 cells->set_arrow_text(col, ArrowText(arrow_column(text[col]), true));
             } else if (read_cells) {
                 read_text(*cells, col, text[col]);
