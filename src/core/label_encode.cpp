@@ -29,7 +29,7 @@ constexpr std::size_t kParallelRows = std::size_t{1} << 16;
 template <class Id>
 struct Distinct {
     std::vector<std::string_view> labels;  // views into `storage`
-    LargeVector<Id> ids;
+    std::vector<Id> ids;
     std::vector<LabelList> storage;
 
     // The labels of a memo table become the next numbers.
@@ -111,7 +111,7 @@ Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
         return std::pair{std::min(n, chunk * chunk_rows), std::min(n, (chunk + 1) * chunk_rows)};
     };
 
-    LargeVector<std::uint64_t> hashes(n);
+    std::vector<std::uint64_t> hashes(n);
     pool::for_each_block(n, [&](std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row) hashes[row] = hash64(column[row]);
     });
@@ -141,7 +141,7 @@ Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
         std::uint64_t hash;
         Id row;
     };
-    LargeVector<Entry> entries(n);
+    std::vector<Entry> entries(n);
     pool::for_each_index(kChunks, [&](std::size_t chunk) {
         auto& position = counts[chunk];
         auto [begin, end] = chunk_range(chunk);
@@ -149,12 +149,12 @@ Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
             entries[position[bucket_of(row)]++] = Entry{column[row], hashes[row], static_cast<Id>(row)};
         }
     });
-    LargeVector<std::uint64_t>().swap(hashes);
+    std::vector<std::uint64_t>().swap(hashes);
 
     // Deduplicate each bucket into its own memo table; each entry's row then
     // learns its label's number.
     std::vector<LabelList> bucket_labels(kBuckets);
-    LargeVector<Id> local_ids(n);
+    std::vector<Id> local_ids(n);
     pool::for_each_index(kBuckets, [&](std::size_t bucket) {
         MemoTable<Id> memo;
         const std::size_t end = bucket_start[bucket + 1];
