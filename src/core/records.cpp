@@ -1,12 +1,14 @@
 #include "core/records.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 
 #include "core/fatal.hpp"
+#include "core/large_alloc.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {
@@ -32,21 +34,43 @@ DoubleBuffer DoubleBuffer::borrowed(const double* data) noexcept {
     return buffer;
 }
 
+namespace {
+
+// In front of a block: its mapping's size, padded so the doubles stay aligned
+// to a cache line.
+constexpr std::size_t kHeader = 64;
+
+}  // namespace
+
+double* allocate_doubles(std::size_t count, bool zeroed) {
+    const std::size_t bytes = byte_count(count);
+    if (bytes > SIZE_MAX - kHeader) panic("capacity overflow");
+    auto* base = static_cast<char*>(allocate_large(kHeader + bytes));
+    // A mapped block's pages come zeroed.
+    if (zeroed && !(kMapLarge && kHeader + bytes >= kLargeBytes)) std::memset(base + kHeader, 0, bytes);
+    std::memcpy(base, &bytes, sizeof bytes);
+    return reinterpret_cast<double*>(base + kHeader);
+}
+
+void free_doubles(double* p) noexcept {
+    if (p == nullptr) return;
+    char* base = reinterpret_cast<char*>(p) - kHeader;
+    std::size_t bytes;
+    std::memcpy(&bytes, base, sizeof bytes);
+    free_large(base, kHeader + bytes);
+}
+
 DoubleBuffer DoubleBuffer::zeroed(std::size_t count) {
     DoubleBuffer buffer;
     if (count == 0) return buffer;
-    auto* p = static_cast<double*>(std::calloc(count, sizeof(double)));
-    if (p == nullptr) handle_alloc_error(byte_count(count));
-    buffer.data_.reset(p);
+    buffer.data_.reset(allocate_doubles(count, true));
     return buffer;
 }
 
 DoubleBuffer DoubleBuffer::uninitialized(std::size_t count) {
     DoubleBuffer buffer;
     if (count == 0) return buffer;
-    auto* p = static_cast<double*>(std::malloc(byte_count(count)));
-    if (p == nullptr) handle_alloc_error(byte_count(count));
-    buffer.data_.reset(p);
+    buffer.data_.reset(allocate_doubles(count, false));
     return buffer;
 }
 

@@ -70,6 +70,38 @@ TEST(ColumnStage, WritesEveryKindOfColumn) {
     }
 }
 
+// A text column read cell by cell is coded alike however it was kept: as a
+// dictionary throughout, stored label by label from a small limit on, or with
+// its dictionary's index freed midway (and built again by the next label).
+TEST(ColumnStage, TextColumnsCodedAlikeHoweverKept) {
+    const std::size_t rows = 5'000;
+    auto label_of = [](std::size_t r) { return r % 11 == 0 ? std::string("nan") : "w" + std::to_string((r * 37) % 1'500); };
+    auto coded = [&](std::size_t dictionary_labels, std::size_t end_reading_at) {
+        TableCells cells(rows, 1, dictionary_labels);
+        cells.turn_to_text(0);
+        for (std::size_t r = 0; r < rows; ++r) {
+            if (r == end_reading_at) cells.end_reading();
+            cells.add_label(0, label_of(r));
+        }
+        std::vector<double> codes(rows);
+        auto results = run_column_stage(cells, SendPtr(codes.data()), MatrixOrder::ColumnMajor);
+        std::vector<std::string> labels;
+        for (std::size_t c = 0; c < results.at(0).labels.size(); ++c) labels.emplace_back(results[0].labels[c]);
+        return std::make_pair(codes, labels);
+    };
+    const auto expected = coded(LabelDictionary::kMostLabels, rows);
+    ASSERT_EQ(expected.second.size(), 1'500u);
+    EXPECT_EQ(expected.second.front(), "w0");
+    for (const auto& [limit, end_at] : {std::pair<std::size_t, std::size_t>{700, rows}, {LabelDictionary::kMostLabels, 2'000}}) {
+        SCOPED_TRACE(limit);
+        const auto got = coded(limit, end_at);
+        EXPECT_EQ(got.second, expected.second);
+        for (std::size_t r = 0; r < rows; ++r) {
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(got.first[r]), std::bit_cast<std::uint64_t>(expected.first[r])) << r;
+        }
+    }
+}
+
 // The calling thread joins the pool's work, on its own stack: a thread of
 // musl's default stack size (128 KiB; glibc's is 8 MiB) must do for a large
 // text column, whose labels are deduplicated and sorted on the pool.
