@@ -24,15 +24,16 @@ std::size_t byte_count(std::size_t count) {
 // A large block is backed by transparent huge pages where the system offers
 // them on request: its first write faults in 2 MiB at a time instead of 4 KiB,
 // which makes writing a fresh result a fraction of the kernel's work. Only the
-// whole pages inside the block are marked; the block stays the allocator's.
+// whole huge pages inside the block are marked; the block stays the
+// allocator's, and a system that declines keeps its small pages.
 void ask_for_huge_pages(void* block, std::size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr std::size_t kLeast = std::size_t{8} << 20;
-    constexpr std::uintptr_t kPage = 4096;
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
     if (bytes < kLeast) return;
-    const auto first = (reinterpret_cast<std::uintptr_t>(block) + kPage - 1) & ~(kPage - 1);
-    const auto last = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(kPage - 1);
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    const auto first = (reinterpret_cast<std::uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+    const auto last = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(kHuge - 1);
+    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 #else
     (void)block;
     (void)bytes;
