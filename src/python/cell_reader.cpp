@@ -326,7 +326,7 @@ void read_masked_column(PyObject* values, PyObject* mask, std::size_t into, Tabl
                                            PyArray_STRIDES(missing)[0]});
 }
 
-void read_categorical_column(PyObject* codes, std::vector<std::string> categories, std::size_t rows,
+void read_categorical_column(PyObject* codes, LabelList categories, std::size_t rows,
                              std::size_t into, TableCells& cells) {
     auto* array = reinterpret_cast<PyArrayObject*>(codes);
     CategoryColumn column{nullptr, static_cast<const char*>(PyArray_DATA(array)), PyArray_STRIDES(array)[0],
@@ -340,7 +340,7 @@ void read_categorical_column(PyObject* codes, std::vector<std::string> categorie
         }
     }
     if (column.first_valid == rows) return add_missing_numbers(rows, into, cells);
-    cells.set_categories(into, LabelList::of(categories), column);
+    cells.set_categories(into, std::move(categories), column);
 }
 
 }  // namespace tarnix

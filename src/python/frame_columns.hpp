@@ -43,7 +43,7 @@ struct FrameColumn {
     Ref mask;                                  // MaskedNumber: true where a cell is missing
     ArrowType arrow_type = ArrowType::String;  // ArrowString, ArrowNumber: the type of the stream's arrays
     bool nan_nulls = false;                    // ArrowString: nulls read as NaN (else as pandas.NA)
-    std::vector<std::string> categories;       // CategoricalText: UTF-8 text of each category
+    LabelList categories;                      // CategoricalText: UTF-8 text of each category
 };
 
 // Frames shorter than this are read through "values", which is cheaper for
