@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "boundary/text.hpp"
@@ -167,22 +168,37 @@ void read_categorical(FrameColumn& column, std::size_t rows, std::size_t into, T
 }
 
 // pandas' masked numbers: the array's values and mask, 1-D arrays of `rows`
-// numbers and bools.
+// numbers and bools. Where those are not there to be read (they are pandas'
+// own), the numbers the array's public to_numpy(dtype="float64",
+// na_value=nan) gives, which are the same.
 bool open_masked(PyObject* series, PyObject*, std::size_t rows, FrameColumn& column) {
     auto array = probe(get_attr(series, interned::array()), "Series.array");
-    auto data = array ? probe(get_attr(array->get(), interned::data_()), "array._data") : std::nullopt;
+    if (!array) return false;
+    auto data = probe(get_attr(array->get(), interned::data_()), "array._data");
     auto mask = data ? probe(get_attr(array->get(), interned::mask_()), "array._mask") : std::nullopt;
-    if (!mask || !readable_column(data->get(), rows) || !readable_column(mask->get(), rows) ||
-        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(data->get())) == NPY_OBJECT ||
-        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(mask->get())) != NPY_BOOL) {
+    if (mask && readable_column(data->get(), rows) && readable_column(mask->get(), rows) &&
+        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(data->get())) != NPY_OBJECT &&
+        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(mask->get())) == NPY_BOOL) {
+        column.source = std::move(*data);
+        column.mask = std::move(*mask);
+        return true;
+    }
+    Ref nan = own(PyFloat_FromDouble(std::numeric_limits<double>::quiet_NaN()));
+    auto numbers = probe(call_method_with_keywords(array->get(), interned::to_numpy(),
+                                                   {{interned::dtype(), interned::float64()},
+                                                    {interned::na_value(), nan.get()}}),
+                         "array.to_numpy(dtype=\"float64\", na_value=nan)");
+    if (!numbers || !readable_column(numbers->get(), rows) ||
+        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(numbers->get())) != NPY_DOUBLE) {
         return false;
     }
-    column.source = std::move(*data);
-    column.mask = std::move(*mask);
+    column.source = std::move(*numbers);
     return true;
 }
 
-void read_masked(FrameColumn& column, std::size_t, std::size_t into, TableCells& cells) {
+// Without a mask, the numbers to_numpy gave.
+void read_masked(FrameColumn& column, std::size_t rows, std::size_t into, TableCells& cells) {
+    if (!column.mask) return read_column(column.source.get(), rows, into, cells);
     read_masked_column(column.source.get(), column.mask.get(), into, cells);
 }
 

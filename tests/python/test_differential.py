@@ -172,6 +172,15 @@ def chunks():
                              ["q", None, "w", "😀"]]).slice(1, 8)
 
 
+class PrivateToPandas(pd.arrays.IntegerArray):
+    """A masked array whose values and mask only pandas' own code sees, as if pandas had renamed them."""
+
+    def __getattribute__(self, name):
+        if name in ("_data", "_mask") and not sys._getframe(1).f_globals.get("__name__", "").startswith("pandas"):
+            raise AttributeError(name)
+        return super().__getattribute__(name)
+
+
 def arrow(cells, kind=None):
     return pd.Series(cells, dtype=pd.ArrowDtype(kind or pa.string()))
 
@@ -221,6 +230,9 @@ FRAMES = {
         "full": pd.array([2**53 + 1, -3, 0, 5], dtype="Int64"), "bo": pd.array([False, True, True, False]),
         "fn": pd.array([np.nan, 0.5, None, -0.0], dtype="Float64"), "s": ["b", "a", None, "b"],
     }),
+    "masked-private": lambda: pd.DataFrame({
+        "m": PrivateToPandas(np.array([5, 0, -3, 2**53 + 1]), np.array([False, True, False, False])),
+        "s": ["b", "a", None, "b"]}),
     "arrow-numbers": lambda: pd.DataFrame({
         "i": pd.Series(pa.chunked_array([[1, None, 2**53 + 1], [], [-5, None]], pa.int64()).slice(1, 4),
                        dtype=pd.ArrowDtype(pa.int64())),
