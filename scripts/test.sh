@@ -11,25 +11,33 @@
 #   venv and checked.
 # Toolchains and interpreters are kept outside the clone (scripts/cache_lib.sh).
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
-
 T0=$SECONDS
-STAGES=()
+TICKS=$(getconf CLK_TCK)
+# CPU seconds used so far by this script's finished children: on a busy
+# machine a stage's wall time is an upper bound, its CPU time is not.
+children_cpu() { awk -v t="$TICKS" '{ printf "%d", ($16 + $17) / t }' "/proc/$$/stat"; }
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+# The .venv and the module in it (scripts/setup.sh) are the first stage.
+STAGES=("$((SECONDS - T0))|$(children_cpu)|setup: .venv and the module")
 # Runs a stage and keeps its time; a failing stage ends the run.
 stage() {
-    local name="$1" began=$SECONDS
+    local name="$1" began=$SECONDS cpu
+    cpu=$(children_cpu)
     shift
     echo "== [$((SECONDS - T0)) s] $name =="
     "$@"
-    STAGES+=("$((SECONDS - began))|$name")
-    echo "== [$((SECONDS - T0)) s] $name: done in $((SECONDS - began)) s =="
+    cpu=$(($(children_cpu) - cpu))
+    STAGES+=("$((SECONDS - began))|$cpu|$name")
+    echo "== [$((SECONDS - T0)) s] $name: done in $((SECONDS - began)) s (CPU $cpu s) =="
 }
 stage_table() {
-    local total=$((SECONDS - T0)) entry
+    local total=$((SECONDS - T0)) entry rest
     [ "$total" -gt 0 ] || total=1
-    echo "== stage times (total $((SECONDS - T0)) s) =="
+    echo "== stage times (total $((SECONDS - T0)) s, load average now $(cut -d' ' -f1-3 /proc/loadavg)) =="
+    printf '%8s %5s %8s  %s\n' wall share CPU stage
     for entry in "${STAGES[@]}"; do
-        printf '%6d s %4d%%  %s\n' "${entry%%|*}" $((${entry%%|*} * 100 / total)) "${entry#*|}"
+        rest="${entry#*|}"
+        printf '%6d s %4d%% %6d s  %s\n' "${entry%%|*}" $((${entry%%|*} * 100 / total)) "${rest%%|*}" "${rest#*|}"
     done
 }
 trap stage_table EXIT

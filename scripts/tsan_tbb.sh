@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Builds libtbb with ThreadSanitizer from Debian's source of the installed
-# oneTBB release (once; kept under build/tsan-tbb) and prints the directory
-# that holds the library.
+# oneTBB release (once per release; kept in the cache outside the clone,
+# tsan-tbb/<version>, see scripts/cache_lib.sh) and prints the directory that
+# holds the library.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-WORK="$ROOT/build/tsan-tbb"
+source "$ROOT/scripts/cache_lib.sh"
+# The native package alone: with a foreign architecture's libtbb-dev also
+# installed, dpkg answers once per architecture.
+version="$(dpkg-query -W -f='${source:Version}' "libtbb-dev:$(dpkg --print-architecture)")"
+WORK="$TARNIX_CACHE/tsan-tbb/$version"
 say() { printf '[tsan-tbb] %s\n' "$*" >&2; }
 
 lib_dir() { dirname "$(find "$WORK/build" -name 'libtbb.so.12' -print -quit 2>/dev/null)"; }
@@ -30,9 +35,6 @@ for part in /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
 done
 apt_private=(-o "Dir::Etc::SourceList=$WORK/apt/sources.list" -o "Dir::Etc::SourceParts=$WORK/apt/sources.list.d"
     -o "Dir::State::Lists=$WORK/apt/lists" -o "Dir::Cache::archives=$WORK/apt/archives" -qq)
-# The native package alone: with a foreign architecture's libtbb-dev also
-# installed, dpkg answers once per architecture.
-version="$(dpkg-query -W -f='${source:Version}' "libtbb-dev:$(dpkg --print-architecture)")"
 say "fetching the source of onetbb $version"
 apt-get "${apt_private[@]}" update >&2
 (cd "$WORK/src" && apt-get "${apt_private[@]}" source --download-only "onetbb=$version" >&2)

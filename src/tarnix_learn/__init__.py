@@ -23,7 +23,7 @@ from sklearn.utils.validation import _check_feature_names_in, check_is_fitted, v
 
 from . import _tables
 from ._labels import (MISSING_TEXT, STRINGS, Column, Tally, column_cells, encode, encode_as_text,
-                      encode_with_text, merge, tally, tally_codes)
+                      encode_with_text, merge, search_sorted, tally, tally_codes)
 
 # The fitted mapping: made from the labels and counts by `_learn`, at the end
 # of `fit`, and after `partial_fit` when first needed.
@@ -314,7 +314,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
                 seen = np.zeros(len(lookup), dtype=bool)
                 found_labels = column.labels.astype(STRINGS)
                 if len(found_labels):
-                    at = np.minimum(np.searchsorted(found_labels, lookup), len(found_labels) - 1)
+                    at = np.minimum(search_sorted(found_labels, lookup), len(found_labels) - 1)
                     seen = found_labels[at] == lookup
                 if self.handle_unknown == "error" and int(seen.sum()) != len(found_labels):
                     _check_known(j, np.setdiff1d(found_labels, lookup).tolist())
@@ -490,7 +490,7 @@ class TextColumnEncoder(TransformerMixin, BaseEstimator):  # type: ignore[misc]
         seen = np.zeros(size, dtype=bool)
         if size and len(fitted):
             own_text = own.astype(STRINGS)
-            where = np.minimum(np.searchsorted(fitted, own_text), len(fitted) - 1)
+            where = np.minimum(search_sorted(fitted, own_text), len(fitted) - 1)
             seen = fitted[where] == own_text
             target[:size] = fitted_codes[where]
         if not seen.all():

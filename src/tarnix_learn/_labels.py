@@ -34,6 +34,19 @@ _NUMBER_CHARS = "0123456789.-"
 
 Cells = Callable[[int, Any], np.ndarray]
 
+# NumPy 2.4, the last release for CPython 3.11, cannot search a sorted
+# StringDType array once a label in it is longer than 15 bytes ("Failed to
+# load string in string comparison"); there the search compares Python str,
+# whose order (by code point) is the same.
+_SEARCH_AS_OBJECTS = np.lib.NumpyVersion(np.__version__) < "2.5.0"
+
+
+def search_sorted(ordered: np.ndarray, values: np.ndarray) -> np.ndarray:
+    """np.searchsorted(ordered, values) for StringDType arrays."""
+    if _SEARCH_AS_OBJECTS:
+        return np.searchsorted(ordered.astype(object), values.astype(object))
+    return np.searchsorted(ordered, values)
+
 
 def column_cells(table: Any, j: int, rows: Any = slice(None)) -> np.ndarray:
     """The cells of column j (at `rows`) as an object array."""
@@ -129,9 +142,9 @@ def _numbers_as_str(column: np.ndarray, labels: np.ndarray,
     rest = index[stop:]
     known = rest < missing_code
     rest[~known] = len(merged)
-    rest[known] = np.searchsorted(merged, text)[rest[known]]
+    rest[known] = search_sorted(merged, text)[rest[known]]
     index[:stop] = len(merged)
-    index[:stop][~missing] = np.searchsorted(merged, own[~missing])
+    index[:stop][~missing] = search_sorted(merged, own[~missing])
     # Labels only the encoder's rendering gave are held by no row now.
     held = np.bincount(index, minlength=len(merged) + 1)[:-1] > 0
     renumber = np.append(np.cumsum(held) - 1, -1).astype(np.float64)
