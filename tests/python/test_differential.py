@@ -253,9 +253,11 @@ FRAMES = {
     "floats-and-float32": lambda: pd.DataFrame({"a": SPECIAL, "b": np.array(SPECIAL, dtype=np.float32)}),
     "floats-in-blocks-apart": lambda: pd.DataFrame({"a": np.resize(SPECIAL, 1600)}).assign(
         b=lambda f: np.resize(SPECIAL, 1600)[::-1].copy(), c=lambda f: np.arange(1600.0)),
-    # codes read backwards with a stride, at every height
+    # codes read backwards with a stride, at every height; categories Arrow-backed (pandas' default) and objects
     "categorical-strided": lambda: tall(pd.DataFrame({
-        "c": pd.Categorical(["b", None, "a", "nan", "é"]), "n": np.arange(5.0)}), 1600).iloc[::-3],
+        "c": pd.Categorical(["b", None, "a", "nan", "é"]), "n": np.arange(5.0),
+        "o": pd.Categorical(["é", "a", None, "b", "nan"], categories=pd.Index(["nan", "é", "b", "a"], dtype=object)),
+    }), 1600).iloc[::-3],
     # categories that are not all str: read as the cells they are
     "categorical-of-ints": lambda: pd.DataFrame({"c": pd.Categorical([3, None, 1, 3]),
                                                  "n": [0.5] * 4}),
