@@ -133,6 +133,7 @@ ARRAYS = {
     "int-strided": np.arange(48, dtype=np.int32).reshape(6, 8)[::2, 1::3],
     "int-fortran": np.asfortranarray(ints(np.int16)),
     "object-reversed": MIXED[::-1, ::-1],
+    "object-only-empty-text": obj_array([["", "x"], ["", ""], ["", "y"]]),
     "str-transposed": grid(["q", "p", "nan", "q", "r", "p"], "<U3").T,
     "float32-reversed": grid(SPECIAL, np.float32)[::-1],
     "float64-fortran": np.asfortranarray(grid(SPECIAL + [0.1], np.float64)),
