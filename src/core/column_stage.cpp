@@ -48,7 +48,7 @@ void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded
                 } else if (arrow[col] != nullptr) {
                     arrow[col]->read_numbers(begin, end, out.at(first + begin));
                 } else {
-                    for (std::size_t row = begin; row < end; ++row) out.write(first + row, strided[col]->at(row));
+                    strided[col]->read(begin, end, out.at(first + begin));
                 }
             }
         });

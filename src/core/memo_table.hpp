@@ -53,7 +53,7 @@ private:
 // when two prefixes differ they order the labels as their bytes do.
 inline std::uint64_t prefix_of(std::string_view label) noexcept {
     unsigned char bytes[8] = {};
-    // (An empty label may view no memory at all.)
+    // An empty label may view no memory at all (a null pointer).
     if (!label.empty()) std::memcpy(bytes, label.data(), std::min<std::size_t>(label.size(), 8));
     std::uint64_t prefix = 0;
     for (unsigned char byte : bytes) prefix = (prefix << 8) | byte;

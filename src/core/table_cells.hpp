@@ -15,6 +15,7 @@
 #include "core/label_column.hpp"
 #include "core/label_dictionary.hpp"
 #include "core/label_encode.hpp"
+#include "core/numbers.hpp"
 
 namespace tarnix {
 
@@ -25,7 +26,8 @@ namespace tarnix {
 struct StridedNumbers {
     const char* first = nullptr;  // the column's first cell
     std::ptrdiff_t stride = 0;    // bytes from one row to the next
-    double (*load)(const char* cell, bool swapped) = nullptr;
+    NumberLoader load = nullptr;
+    NumberRunLoader load_run = nullptr;  // the same for a run of rows
     bool swapped = false;
     const char* missing = nullptr;       // the first row's mask byte, or nullptr
     std::ptrdiff_t missing_stride = 0;
@@ -35,6 +37,17 @@ struct StridedNumbers {
             return std::numeric_limits<double>::quiet_NaN();
         }
         return load(first + static_cast<std::ptrdiff_t>(row) * stride, swapped);
+    }
+    // Rows [begin, end) into out[0, end - begin), as at() gives them.
+    void read(std::size_t begin, std::size_t end, double* out) const noexcept {
+        const auto from = static_cast<std::ptrdiff_t>(begin);
+        load_run(first + from * stride, stride, end - begin, swapped, out);
+        if (missing == nullptr) return;
+        for (std::size_t row = begin; row < end; ++row) {
+            if (missing[static_cast<std::ptrdiff_t>(row) * missing_stride] != 0) {
+                out[row - begin] = std::numeric_limits<double>::quiet_NaN();
+            }
+        }
     }
 };
 

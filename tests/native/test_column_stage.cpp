@@ -21,6 +21,7 @@ double load_int32(const char* cell, bool swapped) {
     if (swapped) bits = __builtin_bswap32(bits);
     return static_cast<double>(std::bit_cast<std::int32_t>(bits));
 }
+constexpr NumberRunLoader load_int32_run = load_run<std::int32_t, load_int32>;
 
 TEST(ColumnStage, WritesEveryKindOfColumn) {
     const std::size_t rows = 70'000;  // long enough for the parallel label path
@@ -35,10 +36,10 @@ TEST(ColumnStage, WritesEveryKindOfColumn) {
     }
     TableCells cells(rows, 4);
     for (std::size_t r = 0; r < rows; ++r) cells.add_number(0, r * 0.5);
-    cells.set_strided(1, StridedNumbers{reinterpret_cast<const char*>(table.data() + 1), 8, load_int32, true});
+    cells.set_strided(1, StridedNumbers{reinterpret_cast<const char*>(table.data() + 1), 8, load_int32, load_int32_run, true});
     cells.turn_to_text(2);
     for (std::size_t r = 0; r < rows; ++r) cells.add_label(2, r % 3 == 0 ? "nan" : "k" + std::to_string(r % 7));
-    cells.set_strided(3, StridedNumbers{reinterpret_cast<const char*>(table.data()), 8, load_int32, true, mask.data(), 1});
+    cells.set_strided(3, StridedNumbers{reinterpret_cast<const char*>(table.data()), 8, load_int32, load_int32_run, true, mask.data(), 1});
 
     for (MatrixOrder order : {MatrixOrder::RowMajor, MatrixOrder::ColumnMajor}) {
         SCOPED_TRACE(order == MatrixOrder::RowMajor ? "row-major" : "column-major");
