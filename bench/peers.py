@@ -66,6 +66,8 @@ class Layout:
 
 class Peer:
     decodes = True
+    # False: not an encoder (a floor), its output is not checked against tarnix's.
+    checked = True
     # False: encode runs once, for the output checks, and is not timed (the
     # same encode is timed under another peer).
     times_encode = True
@@ -301,7 +303,65 @@ def arrow_table_peers(layout):
 
 
 def factorize_peers(layout):
-    return [Tarnix(layout), *_pandas_peers(layout)]
+    return [Tarnix(layout), *_pandas_peers(layout), *floor_peers(layout)]
+
+
+class OutputFloor(Peer):
+    """Not an encoder: allocating and writing a float64 result of the
+    output's shape, in the layout of tarnix's."""
+
+    name = "floor: output"
+    note = ("not an encoder: `numpy.empty(shape, order=\"F\")` filled once, what allocating and writing "
+            "a result of the output's size costs")
+    decodes = False
+    checked = False
+
+    def encode(self, data):
+        out = np.empty((self.layout.rows, self.layout.width), order="F")
+        out.fill(0.0)
+        return out
+
+
+def _column_buffers(column):
+    """The buffers a frame column's cells lie in, as arrays."""
+    array, dtype = column.array, column.dtype
+    if isinstance(dtype, pd.CategoricalDtype):
+        return [array.codes]
+    if hasattr(array, "_pa_array"):
+        return [np.frombuffer(buffer, np.uint8) for chunk in array._pa_array.chunks
+                for buffer in chunk.buffers() if buffer is not None]
+    if hasattr(array, "_mask"):
+        return [array._data, array._mask]
+    return [np.asarray(column.to_numpy())]
+
+
+def _as_bytes(array):
+    if array.dtype == object:  # the cells' pointers only: the objects are not read
+        import ctypes
+
+        return np.ctypeslib.as_array((ctypes.c_uint8 * array.nbytes).from_address(array.ctypes.data))
+    return array.reshape(-1).view(np.uint8)
+
+
+class ReadFloor(Peer):
+    """Not an encoder: every byte of the frame's column buffers read once."""
+
+    name = "floor: read"
+    note = ("not an encoder: every byte of the columns' buffers read once (`max` of each as bytes; Arrow "
+            "buffers, masked values and masks, categorical codes; object columns their pointers only)")
+    decodes = False
+    checked = False
+
+    def prepare(self, data):
+        self.buffers = [_as_bytes(buffer) for j in range(self.layout.width)
+                        for buffer in _column_buffers(self.layout.column(data, j))]
+
+    def encode(self, data):
+        return [buffer.max() for buffer in self.buffers]
+
+
+def floor_peers(layout):
+    return [OutputFloor(layout), ReadFloor(layout)]
 
 
 class NumpyCopy(Peer):

@@ -44,8 +44,18 @@ armhf_register_binfmt() {
     if [ ! -e "$dir/register" ]; then
         as_root mount -t binfmt_misc binfmt_misc "$dir" 2>/dev/null || return 1
     fi
+    # An entry of another qemu-arm 8 or newer (of another cache, say) serves
+    # as well, and is kept: replacing it would pull it from under any run
+    # that uses it.
+    local current
+    current="$(sed -n 's/^interpreter //p' "$dir/qemu-arm" 2>/dev/null || true)"
+    local current_qemu="${current%/libexec/qemu-binfmt/arm-binfmt-P}/bin/qemu-arm"
+    if [ -n "$current" ] && [ "$current" != "$interpreter" ] && [ -x "$current" ] && [ -x "$current_qemu" ] &&
+        [ "$("$current_qemu" --version 2>/dev/null | sed -nE 's/.*version ([0-9]+)\..*/\1/p' | head -n 1)" -ge 8 ] 2>/dev/null; then
+        interpreter="$current"
+    fi
     if [ -e "$dir/qemu-arm" ] && ! grep -qx "interpreter $interpreter" "$dir/qemu-arm"; then
-        armhf_say "replacing the binfmt_misc entry qemu-arm ($(sed -n 's/^interpreter //p' "$dir/qemu-arm"))"
+        armhf_say "replacing the binfmt_misc entry qemu-arm ($current)"
         as_root sh -c "echo -1 > $dir/qemu-arm" 2>/dev/null || return 1
     fi
     if [ ! -e "$dir/qemu-arm" ]; then

@@ -4,11 +4,21 @@
 // missing, and four numeric columns. The pool size comes from
 // RAYON_NUM_THREADS like the module's.
 //
-//   column_stage_bench [rows] [repeats]   -> one line: "<median seconds> <threads>"
+//   column_stage_bench [rows] [repeats] [how]   -> one line: "<median seconds> <threads>"
+//
+// `how`: "cells" (the default) reads the text cell by cell before the timing
+// and times the stage; "read" times reading the text cells too (a column
+// read cell by cell numbers its labels as they arrive); "arrow" holds the
+// text columns in Arrow memory (utf8 arrays of 2^16-row chunks with a
+// validity bitmap), coded where they lie; "arrow-few" too, with text columns
+// of 10, 100, 1,000 and 4,000 labels, each coded straight into its codes.
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,37 +29,119 @@
 
 using namespace tarnix;
 
+namespace {
+
+constexpr std::size_t kCols = 8;
+constexpr std::size_t kChunkRows = std::size_t{1} << 16;
+
+// The labels of a text column: -1 for a missing cell, else the label's number.
+std::vector<std::int64_t> draw_column(std::mt19937_64& random, std::size_t rows, std::size_t cardinality) {
+    std::uniform_int_distribution<std::size_t> pick(0, cardinality - 1);
+    std::vector<std::int64_t> column(rows);
+    for (auto& cell : column) cell = random() % 100 == 0 ? -1 : static_cast<std::int64_t>(pick(random));
+    return column;
+}
+
+std::string label_of(std::int64_t number) {
+    char label[32];
+    const int n = std::snprintf(label, sizeof label, "k%07lld", static_cast<long long>(number));
+    return std::string(label, static_cast<std::size_t>(n));
+}
+
+// One utf8 array and its buffers, released as a producer releases it.
+struct Utf8Chunk {
+    std::vector<std::uint8_t> validity;
+    std::vector<std::int32_t> offsets{0};
+    std::string data;
+    const void* buffers[3] = {};
+};
+
+ArrowChunks arrow_column(const std::vector<std::int64_t>& column) {
+    ArrowChunks chunks(ArrowType::String);
+    for (std::size_t first = 0; first < column.size(); first += kChunkRows) {
+        const std::size_t length = std::min(kChunkRows, column.size() - first);
+        auto chunk = std::make_unique<Utf8Chunk>();
+        chunk->validity.assign((length + 7) / 8, 0);
+        for (std::size_t row = 0; row < length; ++row) {
+            const std::int64_t number = column[first + row];
+            if (number >= 0) {
+                chunk->validity[row / 8] |= static_cast<std::uint8_t>(1u << (row % 8));
+                chunk->data += label_of(number);
+            }
+            chunk->offsets.push_back(static_cast<std::int32_t>(chunk->data.size()));
+        }
+        chunk->buffers[0] = chunk->validity.data();
+        chunk->buffers[1] = chunk->offsets.data();
+        chunk->buffers[2] = chunk->data.data();
+        ArrowArrayOwned array;
+        ArrowArray& raw = *array.get();
+        raw.length = static_cast<std::int64_t>(length);
+        raw.null_count = -1;
+        raw.n_buffers = 3;
+        raw.buffers = chunk->buffers;
+        raw.private_data = chunk.release();
+        raw.release = [](ArrowArray* a) {
+            delete static_cast<Utf8Chunk*>(a->private_data);
+            a->release = nullptr;
+        };
+        chunks.add(std::move(array));
+    }
+    return chunks;
+}
+
+void read_text(TableCells& cells, std::size_t col, const std::vector<std::int64_t>& column) {
+    cells.turn_to_text(col);
+    for (std::int64_t number : column) cells.add_label(col, number < 0 ? std::string("nan") : label_of(number));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     const std::size_t rows = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
     const int repeats = argc > 2 ? std::atoi(argv[2]) : 5;
-    const std::size_t cardinalities[] = {10, 1'000, 100'000, rows};
-    const std::size_t cols = 8;
+    const std::string how = argc > 3 ? argv[3] : "cells";
+    if (how != "cells" && how != "read" && how != "arrow" && how != "arrow-few") {
+        std::fprintf(stderr, "column_stage_bench: `how` is cells, read, arrow or arrow-few, not %s\n", how.c_str());
+        return 2;
+    }
+    const bool arrow = how.starts_with("arrow");
+    const std::vector<std::size_t> cardinalities =
+        how == "arrow-few" ? std::vector<std::size_t>{10, 100, 1'000, 4'000} : std::vector<std::size_t>{10, 1'000, 100'000, rows};
 
     std::mt19937_64 random(7);
-    TableCells cells(rows, cols);
-    char label[32];
-    for (std::size_t col = 0; col < 4; ++col) {
-        cells.turn_to_text(col);
-        std::uniform_int_distribution<std::size_t> pick(0, cardinalities[col] - 1);
-        for (std::size_t row = 0; row < rows; ++row) {
-            if (random() % 100 == 0) {
-                cells.add_label(col, "nan");
-                continue;
-            }
-            const int n = std::snprintf(label, sizeof label, "k%07zu", pick(random));
-            cells.add_label(col, std::string_view(label, static_cast<std::size_t>(n)));
-        }
-    }
+    std::vector<std::vector<std::int64_t>> text;
+    for (std::size_t cardinality : cardinalities) text.push_back(draw_column(random, rows, cardinality));
     std::uniform_real_distribution<double> uniform(0, 1);
-    for (std::size_t col = 4; col < cols; ++col) {
-        for (std::size_t row = 0; row < rows; ++row) cells.add_number(col, uniform(random) * 1e6);
+    std::vector<std::vector<double>> numbers(kCols - text.size());
+    for (auto& column : numbers) {
+        column.resize(rows);
+        for (double& cell : column) cell = uniform(random) * 1e6;
     }
+    auto make_cells = [&](bool read_cells) {
+        auto cells = std::make_unique<TableCells>(rows, kCols);
+        for (std::size_t col = 0; col < text.size(); ++col) {
+            if (arrow) {
+                cells->set_arrow_text(col, ArrowText(arrow_column(text[col]), true));
+            } else if (read_cells) {
+                read_text(*cells, col, text[col]);
+            }
+        }
+        for (std::size_t col = text.size(); col < kCols; ++col) {
+            for (double cell : numbers[col - text.size()]) cells->add_number(col, cell);
+        }
+        return cells;
+    };
 
+    std::unique_ptr<TableCells> cells = make_cells(true);
     std::vector<double> seconds;
     for (int i = 0; i < repeats; ++i) {
-        DoubleBuffer matrix = DoubleBuffer::zeroed(rows * cols);
+        if (how == "read") cells = make_cells(false);
+        DoubleBuffer matrix = DoubleBuffer::zeroed(rows * kCols);
         const auto start = std::chrono::steady_clock::now();
-        auto results = run_column_stage(cells, SendPtr(matrix.data()));
+        if (how == "read") {
+            for (std::size_t col = 0; col < text.size(); ++col) read_text(*cells, col, text[col]);
+        }
+        auto results = run_column_stage(*cells, SendPtr(matrix.data()));
         seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     std::sort(seconds.begin(), seconds.end());

@@ -24,6 +24,7 @@
     X(data_, "_data")                                               \
     X(dtype, "dtype")                                               \
     X(dtypes, "dtypes")                                             \
+    X(float64, "float64")                                           \
     X(iloc, "iloc")                                                 \
     X(Index, "Index")                                               \
     X(isetitem, "isetitem")                                         \

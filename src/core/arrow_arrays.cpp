@@ -26,19 +26,19 @@ std::size_t value_width(ArrowType type) noexcept {
     }
 }
 
-NumberLoader loader_of(ArrowType type) noexcept {
+NumberRunLoader loader_of(ArrowType type) noexcept {
     switch (type) {
-        case ArrowType::Int8: return load_as_double<std::int8_t>;
-        case ArrowType::UInt8: return load_as_double<std::uint8_t>;
-        case ArrowType::Int16: return load_as_double<std::int16_t>;
-        case ArrowType::UInt16: return load_as_double<std::uint16_t>;
-        case ArrowType::Int32: return load_as_double<std::int32_t>;
-        case ArrowType::UInt32: return load_as_double<std::uint32_t>;
-        case ArrowType::Int64: return load_as_double<std::int64_t>;
-        case ArrowType::UInt64: return load_as_double<std::uint64_t>;
-        case ArrowType::Float16: return load_half;
-        case ArrowType::Float32: return load_as_double<float>;
-        case ArrowType::Float64: return load_as_double<double>;
+        case ArrowType::Int8: return load_run_as_double<std::int8_t>;
+        case ArrowType::UInt8: return load_run_as_double<std::uint8_t>;
+        case ArrowType::Int16: return load_run_as_double<std::int16_t>;
+        case ArrowType::UInt16: return load_run_as_double<std::uint16_t>;
+        case ArrowType::Int32: return load_run_as_double<std::int32_t>;
+        case ArrowType::UInt32: return load_run_as_double<std::uint32_t>;
+        case ArrowType::Int64: return load_run_as_double<std::int64_t>;
+        case ArrowType::UInt64: return load_run_as_double<std::uint64_t>;
+        case ArrowType::Float16: return load_run_half;
+        case ArrowType::Float32: return load_run_as_double<float>;
+        case ArrowType::Float64: return load_run_as_double<double>;
         default: return nullptr;
     }
 }
@@ -122,15 +122,18 @@ void ArrowChunk::read_numbers(std::size_t begin, std::size_t end, double* out) c
         const auto* bits = static_cast<const std::uint8_t*>(values_);
         for (std::size_t row = begin; row < end; ++row) {
             const std::size_t at = first + row;
-            *out++ = !is_valid(row) ? kNull : ((bits[at >> 3] >> (at & 7)) & 1) != 0 ? 1.0 : 0.0;
+            out[row - begin] = ((bits[at >> 3] >> (at & 7)) & 1) != 0 ? 1.0 : 0.0;
         }
-        return;
+    } else {
+        // The values of null cells are read too (they are there, of any
+        // value) and then overwritten: the run converts in one loop.
+        const auto width = static_cast<std::ptrdiff_t>(value_width(type_));
+        loader_of(type_)(static_cast<const char*>(values_) + static_cast<std::ptrdiff_t>(first + begin) * width, width,
+                         end - begin, false, out);
     }
-    const NumberLoader load = loader_of(type_);
-    const std::size_t width = value_width(type_);
-    const auto* values = static_cast<const char*>(values_);
+    if (validity_ == nullptr) return;
     for (std::size_t row = begin; row < end; ++row) {
-        *out++ = is_valid(row) ? load(values + (first + row) * width, false) : kNull;
+        if (!is_valid(row)) out[row - begin] = kNull;
     }
 }
 

@@ -14,7 +14,8 @@ namespace {
 
 struct CodedColumn {
     std::size_t col;
-    LabelCodes coded;
+    LabelCodes coded;                   // the codes, unless written where they go, and the distinct labels
+    std::optional<CodedLabels> labels;  // the labels in code order, when made with the codes
 };
 
 // Tasks take blocks of whole rows, so no two of them write the same cache line
@@ -47,7 +48,7 @@ void write_matrix(const TableCells& cells, const std::vector<CodedColumn>& coded
                 } else if (arrow[col] != nullptr) {
                     arrow[col]->read_numbers(begin, end, out.at(first + begin));
                 } else {
-                    for (std::size_t row = begin; row < end; ++row) out.write(first + row, strided[col]->at(row));
+                    strided[col]->read(begin, end, out.at(first + begin));
                 }
             }
         });
@@ -77,21 +78,31 @@ void run_largest_first(std::vector<std::pair<std::size_t, std::function<void()>>
 
 }  // namespace
 
-std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out, MatrixOrder order) {
+std::vector<ColumnResult> run_column_stage(TableCells& cells, SendPtr out, MatrixOrder order) {
+    cells.end_reading();
     // First the codes of every text column, each column in its own task...
     std::vector<CodedColumn> coded =
         pool::filter_map<CodedColumn>(cells.cols(), [&](std::size_t col) -> std::optional<CodedColumn> {
             if (!cells.is_string(col)) return std::nullopt;
             // A column-major matrix takes a column's codes as they are made.
             double* into = order == MatrixOrder::ColumnMajor ? out.at(col * cells.rows()) : nullptr;
+            if (const LabelDictionary* dictionary = cells.dictionary(col)) {
+                CodedColumn column{col, {}, {}};
+                if (into == nullptr) {
+                    column.coded.codes.resize(cells.rows());
+                    into = column.coded.codes.data();
+                }
+                column.labels = code_numbered(dictionary->labels(), dictionary->ids().data(), dictionary->size(), into);
+                return column;
+            }
             if (const CategoryColumn* categories = cells.categories(col)) {
-                return CodedColumn{col, code_categories(*categories, into)};
+                return CodedColumn{col, code_categories(*categories, into), {}};
             }
             if (const ArrowText* text = cells.arrow_text(col)) {
-                if (auto few = code_few_labels(*text, into)) return CodedColumn{col, std::move(*few)};
-                return CodedColumn{col, code_labels(LabelColumn::of_views(text->views()), into)};
+                if (auto few = code_few_labels(*text, into)) return CodedColumn{col, std::move(*few), {}};
+                return CodedColumn{col, code_labels(LabelColumn::of_views(text->views()), into), {}};
             }
-            return CodedColumn{col, code_labels(cells.labels(col), into)};
+            return CodedColumn{col, code_labels(cells.labels(col), into), {}};
         });
 
     // ...then, side by side, the matrix and the labels of every text column in
@@ -101,6 +112,10 @@ std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out,
     tasks.emplace_back(cells.rows() * cells.cols() / 8, [&] { write_matrix(cells, coded, out, order); });
     for (std::size_t i = 0; i < coded.size(); ++i) {
         results[i].col = coded[i].col;
+        if (coded[i].labels) {
+            results[i].labels = std::move(*coded[i].labels);
+            continue;
+        }
         const std::size_t distinct = coded[i].coded.distinct.size();
         tasks.emplace_back(distinct, [&, i] { results[i].labels = coded_labels_of(coded[i].coded); });
     }

@@ -19,8 +19,9 @@ struct ColumnResult {
 enum class MatrixOrder { RowMajor, ColumnMajor };
 
 // Writes all rows x cols cells through `out` (in `order`) and returns the text
-// columns' results in ascending column order.
-std::vector<ColumnResult> run_column_stage(const TableCells& cells, SendPtr out,
+// columns' results in ascending column order. Ends the reading of the cells
+// first (TableCells::end_reading).
+std::vector<ColumnResult> run_column_stage(TableCells& cells, SendPtr out,
                                            MatrixOrder order = MatrixOrder::RowMajor);
 
 }  // namespace tarnix

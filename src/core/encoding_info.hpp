@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,11 @@ namespace tarnix {
 
 // Drawn once per process from the OS; every map of the module hashes with it,
 // so their iteration order differs from run to run and nothing may rely on it.
-std::uint64_t hash_seed() noexcept;
+std::uint64_t draw_hash_seed() noexcept;
+inline std::uint64_t hash_seed() noexcept {
+    static const std::uint64_t seed = draw_hash_seed();
+    return seed;
+}
 
 struct SeededHash {
     using is_transparent = void;
@@ -30,9 +35,41 @@ struct SeededHash {
     }
 };
 
+// A label of up to 8 bytes as a number that, with its length, tells it from
+// every other such label: its first and last four bytes (overlapping when it
+// is shorter), or three of its bytes when it has fewer than four.
+inline std::uint64_t short_key(std::string_view label) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(label.data());
+    const std::size_t n = label.size();
+    if (n >= 4) {
+        std::uint32_t first, last;
+        std::memcpy(&first, p, 4);
+        std::memcpy(&last, p + n - 4, 4);
+        return (std::uint64_t{first} << 32) | last;
+    }
+    if (n == 0) return 0;
+    return p[0] | (std::uint64_t{p[n >> 1]} << 8) | (std::uint64_t{p[n - 1]} << 16);
+}
+
+// MurmurHash3's finalizer: each bit of v flips about half the bits.
+inline std::uint64_t mix64(std::uint64_t v) noexcept {
+    v ^= v >> 33;
+    v *= 0xFF51AFD7ED558CCDULL;
+    v ^= v >> 33;
+    v *= 0xC4CEB9FE1A85EC53ULL;
+    return v ^ (v >> 33);
+}
+
+// hash64 of a label of up to 8 bytes, from its short key and length.
+inline std::uint64_t short_hash(std::uint64_t key, std::size_t size) noexcept {
+    return mix64(key ^ hash_seed() ^ (std::uint64_t{size} << 59));
+}
+
 // A 64-bit hash of a label on every platform, for code that takes bits of
-// it (a size_t is 32 bits on 32-bit targets).
+// it (a size_t is 32 bits on 32-bit targets). A label of up to 8 bytes, as
+// most are, is hashed from its short key.
 inline std::uint64_t hash64(std::string_view s) noexcept {
+    if (s.size() <= 8) return short_hash(short_key(s), s.size());
     const std::uint64_t first = SeededHash{}(s);
     if constexpr (sizeof(std::size_t) >= sizeof(std::uint64_t)) {
         return first;

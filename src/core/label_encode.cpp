@@ -64,10 +64,10 @@ std::optional<Distinct<Id>> distinct_labels_few(const LabelColumn& column) {
     const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
     Distinct<Id> result;
     result.ids.resize(n);
-    std::vector<std::optional<MemoTable<Id>>> block_labels(blocks);
+    std::vector<LabelList> block_labels(blocks);
     std::atomic<bool> too_many{false};
     pool::for_each_index(blocks, [&](std::size_t block) {
-        MemoTable<Id>& memo = block_labels[block].emplace();
+        MemoTable<Id> memo;
         const std::size_t end = std::min(n, (block + 1) * kBlockRows);
         for (std::size_t first = block * kBlockRows; first < end; first += kStretch) {
             const std::size_t count = std::min(kStretch, end - first);
@@ -77,16 +77,16 @@ std::optional<Distinct<Id>> distinct_labels_few(const LabelColumn& column) {
                 return;
             }
         }
+        block_labels[block] = std::move(memo).take_labels();
     });
     if (too_many.load()) return std::nullopt;
 
     MemoTable<Id> merged;
     std::vector<std::vector<Id>> global_id(blocks);
     for (std::size_t block = 0; block < blocks; ++block) {
-        const MemoTable<Id>& memo = *block_labels[block];
-        global_id[block].resize(memo.size());
-        merged.get_or_insert_all(memo.size(), [&](std::size_t id) { return memo.view(static_cast<Id>(id)); },
-                                 global_id[block].data());
+        const LabelList& labels = block_labels[block];
+        global_id[block].resize(labels.size());
+        merged.get_or_insert_all(labels.size(), [&](std::size_t id) { return labels[id]; }, global_id[block].data());
     }
     pool::for_each_index(blocks, [&](std::size_t block) {
         const std::size_t end = std::min(n, (block + 1) * kBlockRows);
@@ -153,23 +153,24 @@ Distinct<Id> distinct_labels_parallel(const LabelColumn& column) {
 
     // Deduplicate each bucket into its own memo table; each entry's row then
     // learns its label's number.
-    std::vector<std::optional<MemoTable<Id>>> bucket_labels(kBuckets);
+    std::vector<LabelList> bucket_labels(kBuckets);
     std::vector<Id> local_ids(n);
     pool::for_each_index(kBuckets, [&](std::size_t bucket) {
-        MemoTable<Id>& memo = bucket_labels[bucket].emplace();
+        MemoTable<Id> memo;
         const std::size_t end = bucket_start[bucket + 1];
         for (std::size_t at = bucket_start[bucket]; at < end; ++at) {
             // Entries view labels all over the column: fetched ahead.
             if (at + 16 < end) __builtin_prefetch(entries[at + 16].label.data());
             local_ids[at] = memo.get_or_insert(entries[at].label, entries[at].hash);
         }
+        bucket_labels[bucket] = std::move(memo).take_labels();
     });
 
     Distinct<Id> result;
     std::array<std::size_t, kBuckets> first_id{};
     for (std::size_t bucket = 0; bucket < kBuckets; ++bucket) {
         first_id[bucket] = result.labels.size();
-        result.adopt(std::move(*bucket_labels[bucket]).take_labels());
+        result.adopt(std::move(bucket_labels[bucket]));
     }
     result.ids.resize(n);
     pool::for_each_index(kBuckets, [&](std::size_t bucket) {
@@ -319,24 +320,36 @@ CodedLabels coded_labels_of(const LabelCodes& coded) {
         const double code = coded.code_of_distinct[id];
         if (!std::isnan(code)) id_of_code[static_cast<std::size_t>(code)] = id;
     }
-    // The labels lie in no useful order: each is fetched some codes ahead.
-    constexpr std::size_t kAhead = 16;
-    auto label_of = [&](std::size_t code) { return coded.distinct[id_of_code[code]]; };
-    std::vector<std::size_t> ends(count);
-    std::size_t bytes = 0;
-    for (std::size_t code = 0; code < count; ++code) {
-        if (code + kAhead < count) __builtin_prefetch(&coded.distinct[id_of_code[code + kAhead]]);
-        ends[code] = bytes += label_of(code).size();
-    }
-    std::string arena(bytes, '\0');
-    pool::for_each_block(count, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t code = begin; code < end; ++code) {
-            if (code + kAhead < end) __builtin_prefetch(label_of(code + kAhead).data());
-            const std::string_view label = label_of(code);
-            label.copy(arena.data() + ends[code] - label.size(), label.size());
+    return labels_in_code_order(
+        count, [&](std::size_t code) { return coded.distinct[id_of_code[code]]; },
+        [&](std::size_t code) { __builtin_prefetch(&coded.distinct[id_of_code[code]]); });
+}
+
+CodedLabels code_numbered(const LabelList& labels, const std::int32_t* ids, std::size_t rows, double* into) {
+    // The numbers in byte order of their labels: each one's code is its rank
+    // among those that are not missing labels...
+    LargeVector<std::uint32_t> by_code =
+        byte_order<std::uint32_t>(labels.size(), [&](std::size_t id) { return labels[id]; });
+    LargeVector<double> code_of(labels.size());
+    std::size_t count = 0;
+    for (const std::uint32_t id : by_code) {
+        if (is_missing_label(labels[id])) {
+            code_of[id] = kMissingCode;
+            continue;
         }
+        code_of[id] = static_cast<double>(count);
+        by_code[count++] = id;
+    }
+    by_code.resize(count);
+    // ...which goes where each row's code goes...
+    pool::for_each_block(rows, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t row = begin; row < end; ++row) into[row] = code_of[static_cast<std::uint32_t>(ids[row])];
     });
-    return CodedLabels(std::move(arena), std::move(ends));
+    LargeVector<double>().swap(code_of);
+    // ...and the labels are laid out in code order.
+    return labels_in_code_order(
+        count, [&](std::size_t code) { return labels[by_code[code]]; },
+        [&](std::size_t code) { labels.prefetch(by_code[code]); });
 }
 
 LabelEncoding label_encode(const LabelColumn& labels) {

@@ -11,6 +11,7 @@
 #include "core/encoding_info.hpp"
 #include "core/label_column.hpp"
 #include "core/memo_table.hpp"
+#include "pool/pool.hpp"
 
 namespace tarnix {
 
@@ -68,5 +69,35 @@ std::vector<double> codes_of_labels(const std::vector<std::string_view>& distinc
 // ...then the labels in code order (the column, which `distinct` may view,
 // must still live).
 CodedLabels coded_labels_of(const LabelCodes& coded);
+
+// label_of(code) for each code in [0, count), in one arena. The labels may
+// lie in no useful order: ahead(code) fetches what label_of(code) will read,
+// some codes ahead.
+template <class LabelOf, class Ahead>
+CodedLabels labels_in_code_order(std::size_t count, const LabelOf& label_of, const Ahead& ahead) {
+    constexpr std::size_t kAhead = 16;
+    std::vector<std::size_t> ends(count);
+    std::size_t bytes = 0;
+    for (std::size_t code = 0; code < count; ++code) {
+        if (code + kAhead < count) ahead(code + kAhead);
+        ends[code] = bytes += label_of(code).size();
+    }
+    std::string arena(bytes, '\0');
+    pool::for_each_block(count, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t code = begin; code < end; ++code) {
+            if (code + kAhead < end) __builtin_prefetch(label_of(code + kAhead).data());
+            const std::string_view label = label_of(code);
+            label.copy(arena.data() + ends[code] - label.size(), label.size());
+        }
+    });
+    return CodedLabels(std::move(arena), std::move(ends));
+}
+
+// A column whose rows are numbers of its labels (ids[row] < labels.size(),
+// every label some row's, as a LabelDictionary keeps them), coded as
+// code_labels codes its labels: each row's code goes to into[row], and the
+// labels come back in code order. Holds a few bytes per label besides the
+// result.
+CodedLabels code_numbered(const LabelList& labels, const std::int32_t* ids, std::size_t rows, double* into);
 
 }  // namespace tarnix

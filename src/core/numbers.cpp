@@ -21,4 +21,12 @@ double load_half(const char* at, bool swapped) {
 
 double load_bool(const char* at, bool) { return *at != 0 ? 1.0 : 0.0; }
 
+void load_run_half(const char* first, std::ptrdiff_t stride, std::size_t count, bool swapped, double* out) noexcept {
+    load_run<std::uint16_t, load_half>(first, stride, count, swapped, out);
+}
+
+void load_run_bool(const char* first, std::ptrdiff_t stride, std::size_t count, bool swapped, double* out) noexcept {
+    load_run<bool, load_bool>(first, stride, count, swapped, out);
+}
+
 }  // namespace tarnix

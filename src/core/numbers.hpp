@@ -32,12 +32,38 @@ double load_as_double(const char* at, bool swapped) {
     return static_cast<double>(load<T>(at, swapped));
 }
 
+// `count` numbers of some binary type, the first at `first` and each `stride`
+// bytes after the one before, as doubles into out[0, count): what the type's
+// NumberLoader gives for each, a whole run per call.
+using NumberRunLoader = void (*)(const char* first, std::ptrdiff_t stride, std::size_t count, bool swapped,
+                                 double* out);
+
+// The run loader of a type whose NumberLoader is Load; numbers lying side by
+// side in native byte order are read in a loop the compiler can vectorise.
+template <class T, double (*Load)(const char*, bool)>
+void load_run(const char* first, std::ptrdiff_t stride, std::size_t count, bool swapped, double* out) noexcept {
+    if (!swapped && stride == static_cast<std::ptrdiff_t>(sizeof(T))) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = Load(first + i * sizeof(T), false);
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) out[i] = Load(first + static_cast<std::ptrdiff_t>(i) * stride, swapped);
+}
+
+template <class T>
+void load_run_as_double(const char* first, std::ptrdiff_t stride, std::size_t count, bool swapped,
+                        double* out) noexcept {
+    load_run<T, load_as_double<T>>(first, stride, count, swapped, out);
+}
+
 // IEEE binary16. The conversion is exact; a NaN keeps its payload in the top
 // bits of the double's, as NumPy moves it.
 double load_half(const char* at, bool swapped);
 
 // One byte: any value but 0 is true (1.0).
 double load_bool(const char* at, bool swapped);
+
+void load_run_half(const char* first, std::ptrdiff_t stride, std::size_t count, bool swapped, double* out) noexcept;
+void load_run_bool(const char* first, std::ptrdiff_t stride, std::size_t count, bool swapped, double* out) noexcept;
 
 // The code a (non-NaN) cell holds, saturating: negative -> 0, at or above
 // 2^64 -> 2^64 - 1, otherwise truncated toward zero. Inline: decoding asks it

@@ -25,10 +25,16 @@ struct OUT {
     bool is_dataframe() const noexcept { return std::holds_alternative<DataFrame>(kind); }
 };
 
+// An owned block of doubles is mapped from the system on its own when it is
+// large (see large_alloc.hpp): dropping it gives its memory back whatever
+// the heap holds. Its size lies in front of it.
+double* allocate_doubles(std::size_t count, bool zeroed);
+void free_doubles(double* p) noexcept;
+
 struct FreeIfOwned {
     bool owned = true;
     void operator()(double* p) const noexcept {
-        if (owned) std::free(p);
+        if (owned) free_doubles(p);
     }
 };
 
@@ -42,7 +48,7 @@ public:
     static DoubleBuffer borrowed(const double* data) noexcept;
 
     double* data() noexcept { return data_.get(); }
-    // Hands an owned block over: the caller frees it with std::free.
+    // Hands an owned block over: the caller frees it with free_doubles.
     double* release() noexcept { return data_.release(); }
     const double* data() const noexcept { return data_.get(); }
     bool owned() const noexcept { return data_.get_deleter().owned; }

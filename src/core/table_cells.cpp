@@ -18,7 +18,8 @@ void TableCells::add_label(std::size_t col, std::string_view label, const void* 
     // Labels are stored one by one only once the dictionary had too many.
     if (target.labels.empty()) {
         if (!target.dictionary) {
-            target.dictionary = std::make_unique<LabelDictionary>();
+            target.dictionary = std::make_unique<LabelDictionary>(dictionary_labels_);
+            target.dictionary->reserve(reserved_rows());
             with_dictionary_.push_back(col);
         }
         if (target.dictionary->add(label, identity)) return;

@@ -15,6 +15,7 @@
 #include "core/label_column.hpp"
 #include "core/label_dictionary.hpp"
 #include "core/label_encode.hpp"
+#include "core/numbers.hpp"
 
 namespace tarnix {
 
@@ -25,7 +26,8 @@ namespace tarnix {
 struct StridedNumbers {
     const char* first = nullptr;  // the column's first cell
     std::ptrdiff_t stride = 0;    // bytes from one row to the next
-    double (*load)(const char* cell, bool swapped) = nullptr;
+    NumberLoader load = nullptr;
+    NumberRunLoader load_run = nullptr;  // the same for a run of rows
     bool swapped = false;
     const char* missing = nullptr;       // the first row's mask byte, or nullptr
     std::ptrdiff_t missing_stride = 0;
@@ -36,6 +38,17 @@ struct StridedNumbers {
         }
         return load(first + static_cast<std::ptrdiff_t>(row) * stride, swapped);
     }
+    // Rows [begin, end) into out[0, end - begin), as at() gives them.
+    void read(std::size_t begin, std::size_t end, double* out) const noexcept {
+        const auto from = static_cast<std::ptrdiff_t>(begin);
+        load_run(first + from * stride, stride, end - begin, swapped, out);
+        if (missing == nullptr) return;
+        for (std::size_t row = begin; row < end; ++row) {
+            if (missing[static_cast<std::ptrdiff_t>(row) * missing_stride] != 0) {
+                out[row - begin] = std::numeric_limits<double>::quiet_NaN();
+            }
+        }
+    }
 };
 
 // Nothing is sized by the table's claimed shape: columns come into being as
@@ -43,7 +56,11 @@ struct StridedNumbers {
 // modest count unless the row count was proven.
 class TableCells {
 public:
-    TableCells(std::size_t rows, std::size_t cols) : rows_(rows), cols_(cols) {}
+    // A text column read cell by cell is a dictionary (each label once, a
+    // number per row) up to `dictionary_labels` distinct labels, its labels
+    // row by row from then on.
+    TableCells(std::size_t rows, std::size_t cols, std::size_t dictionary_labels = LabelDictionary::kMostLabels)
+        : rows_(rows), cols_(cols), dictionary_labels_(dictionary_labels) {}
 
     std::size_t rows() const noexcept { return rows_; }
     std::size_t cols() const noexcept { return cols_; }
@@ -80,6 +97,15 @@ public:
         if (!with_dictionary_.empty()) forget_identities();
     }
 
+    // No cell is read for a while: every label read is in its column, and
+    // what serves only to read them is freed (a later add_label builds it
+    // again).
+    void end_reading() {
+        for (std::size_t col : with_dictionary_) {
+            if (auto& dictionary = columns_[col].dictionary) dictionary->end_lookups();
+        }
+    }
+
     // A whole categorical column at once, coded in the column stage. The
     // column keeps the text of the categories; codes.categories is set to it.
     void set_categories(std::size_t col, LabelList categories, CategoryColumn codes) {
@@ -113,11 +139,10 @@ public:
     // A text column set by set_arrow_text, else nullptr.
     const ArrowText* arrow_text(std::size_t col) const { return columns_.at(col).arrow_text.get(); }
     const LabelColumn& labels(std::size_t col) const { return columns_.at(col).labels; }
-    // A text column set by set_categories or held as a dictionary, else nullptr.
-    const CategoryColumn* categories(std::size_t col) const {
-        const Column& target = columns_.at(col);
-        return target.dictionary ? &target.dictionary->as_categories() : target.categories.get();
-    }
+    // A text column set by set_categories, else nullptr.
+    const CategoryColumn* categories(std::size_t col) const { return columns_.at(col).categories.get(); }
+    // A text column read cell by cell and held as a dictionary, else nullptr.
+    const LabelDictionary* dictionary(std::size_t col) const { return columns_.at(col).dictionary.get(); }
 
     // A buffer of the call for text that has to be converted before it is added.
     std::string& scratch() noexcept { return scratch_; }
@@ -132,7 +157,7 @@ private:
         LabelColumn labels;
         std::unique_ptr<CategoryColumn> categories;
         std::unique_ptr<LabelList> category_labels;  // the text of `categories`
-        std::unique_ptr<LabelDictionary> dictionary;  // while the labels are few; `labels` from then on
+        std::unique_ptr<LabelDictionary> dictionary;  // up to dictionary_labels_ labels; `labels` from then on
     };
 
     Column& column(std::size_t col) {
@@ -148,6 +173,7 @@ private:
 
     std::size_t rows_;
     std::size_t cols_;
+    std::size_t dictionary_labels_;
     bool rows_proven_ = false;
     std::vector<Column> columns_;
     std::vector<std::size_t> unsettled_;

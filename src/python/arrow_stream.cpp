@@ -24,16 +24,10 @@ ArrowArrayStream* stream_in(PyObject* capsule) {
 
 }  // namespace
 
-std::optional<ArrowStream> open_arrow_stream(PyObject* series) {
-    auto capsule = probe(call_method(series, interned::dunder_arrow_c_stream()), "Series.__arrow_c_stream__");
-    if (!capsule) {
-        auto array = probe(get_attr(series, interned::array()), "Series.array");
-        auto chunked = array ? probe(call_method(array->get(), interned::dunder_arrow_array()), "array.__arrow_array__")
-                             : std::nullopt;
-        capsule = chunked ? probe(call_method(chunked->get(), interned::dunder_arrow_c_stream()),
-                                  "ChunkedArray.__arrow_c_stream__")
-                          : std::nullopt;
-    }
+namespace {
+
+// The stream a capsule holds, with its type, if it is one of a type read.
+std::optional<ArrowStream> typed_stream(std::optional<Ref> capsule) {
     ArrowArrayStream* stream = capsule ? stream_in(capsule->get()) : nullptr;
     if (stream == nullptr) return std::nullopt;
     ArrowSchemaOwned schema;
@@ -41,6 +35,28 @@ std::optional<ArrowStream> open_arrow_stream(PyObject* series) {
     const auto type = arrow_type(*schema);
     if (!type) return std::nullopt;
     return ArrowStream{std::move(*capsule), *type};
+}
+
+std::optional<Ref> array_stream_capsule(PyObject* array) {
+    auto chunked = probe(call_method(array, interned::dunder_arrow_array()), "array.__arrow_array__");
+    return chunked ? probe(call_method(chunked->get(), interned::dunder_arrow_c_stream()),
+                           "ChunkedArray.__arrow_c_stream__")
+                   : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<ArrowStream> open_arrow_stream(PyObject* series) {
+    auto capsule = probe(call_method(series, interned::dunder_arrow_c_stream()), "Series.__arrow_c_stream__");
+    if (!capsule) {
+        auto array = probe(get_attr(series, interned::array()), "Series.array");
+        if (array) capsule = array_stream_capsule(array->get());
+    }
+    return typed_stream(std::move(capsule));
+}
+
+std::optional<ArrowStream> open_arrow_array_stream(PyObject* array) {
+    return typed_stream(array_stream_capsule(array));
 }
 
 ArrowChunks read_arrow_stream(PyObject* capsule, ArrowType type, std::size_t rows) {

@@ -21,6 +21,10 @@ struct ArrowStream {
 // whose arrays are of a type read. Nothing otherwise.
 std::optional<ArrowStream> open_arrow_stream(PyObject* series);
 
+// The same for a pandas array backed by a pyarrow chunked array (its
+// __arrow_array__), such as the array of an Index of Arrow-backed strings.
+std::optional<ArrowStream> open_arrow_array_stream(PyObject* array);
+
 // Every array of an opened stream of `type`, in order. A failing stream, a
 // malformed array or a count of cells other than `rows` is a fatal error.
 ArrowChunks read_arrow_stream(PyObject* capsule, ArrowType type, std::size_t rows);

@@ -29,6 +29,18 @@ Result<Ref> call_method(PyObject* receiver, PyObject* name, std::initializer_lis
                                              (args.size() + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
+Result<Ref> call_method_with_keywords(PyObject* receiver, PyObject* name,
+                                      std::initializer_list<std::pair<PyObject*, PyObject*>> keywords) {
+    std::vector<PyObject*> all{receiver};
+    Ref names = own(PyTuple_New(static_cast<Py_ssize_t>(keywords.size())));
+    Py_ssize_t i = 0;
+    for (const auto& [key, value] : keywords) {
+        PyTuple_SET_ITEM(names.get(), i++, Ref::borrow(key).release());
+        all.push_back(value);
+    }
+    return checked(PyObject_VectorcallMethod(name, all.data(), 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, names.get()));
+}
+
 bool tracing_routes() noexcept {
     const char* value = std::getenv("TARNIX_TRACE_ROUTES");
     return value != nullptr && *value != '\0' && std::string_view(value) != "0";

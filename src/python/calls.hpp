@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "boundary/error.hpp"
 #include "boundary/interned.hpp"
@@ -16,6 +17,9 @@ Result<Ref> import_module(PyObject* name);
 Result<Ref> get_attr(PyObject* object, PyObject* name);
 // receiver.name(*args), as a method vector call.
 Result<Ref> call_method(PyObject* receiver, PyObject* name, std::initializer_list<PyObject*> args = {});
+// receiver.name(key=value, ...), keywords only.
+Result<Ref> call_method_with_keywords(PyObject* receiver, PyObject* name,
+                                      std::initializer_list<std::pair<PyObject*, PyObject*>> keywords);
 
 // The line and a newline, in one write where the descriptor takes it whole
 // (so that lines written at once by several threads do not interleave),

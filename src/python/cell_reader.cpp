@@ -122,32 +122,42 @@ PyArrayObject* plain_array(PyObject* source, std::size_t rows, std::size_t cols)
     return array;
 }
 
-// float() of a NumPy scalar of this type, or nothing for types left to the
-// interpreter.
-NumberLoader number_loader(int type_num) {
+// float() of a NumPy scalar of this type, one number or a run of them; nothing
+// for types left to the interpreter.
+struct NumberLoaders {
+    NumberLoader one = nullptr;
+    NumberRunLoader run = nullptr;
+};
+
+template <class T>
+constexpr NumberLoaders loaders_of() {
+    return {load_as_double<T>, load_run_as_double<T>};
+}
+
+NumberLoaders number_loader(int type_num) {
     switch (type_num) {
-        case NPY_BOOL: return load_bool;
-        case NPY_BYTE: return load_as_double<npy_byte>;
-        case NPY_UBYTE: return load_as_double<npy_ubyte>;
-        case NPY_SHORT: return load_as_double<npy_short>;
-        case NPY_USHORT: return load_as_double<npy_ushort>;
-        case NPY_INT: return load_as_double<npy_int>;
-        case NPY_UINT: return load_as_double<npy_uint>;
-        case NPY_LONG: return load_as_double<npy_long>;
-        case NPY_ULONG: return load_as_double<npy_ulong>;
-        case NPY_LONGLONG: return load_as_double<npy_longlong>;
-        case NPY_ULONGLONG: return load_as_double<npy_ulonglong>;
-        case NPY_HALF: return load_half;
-        case NPY_FLOAT: return load_as_double<npy_float>;
-        case NPY_DOUBLE: return load_as_double<npy_double>;
-        case NPY_LONGDOUBLE: return load_as_double<npy_longdouble>;
-        default: return nullptr;
+        case NPY_BOOL: return {load_bool, load_run_bool};
+        case NPY_BYTE: return loaders_of<npy_byte>();
+        case NPY_UBYTE: return loaders_of<npy_ubyte>();
+        case NPY_SHORT: return loaders_of<npy_short>();
+        case NPY_USHORT: return loaders_of<npy_ushort>();
+        case NPY_INT: return loaders_of<npy_int>();
+        case NPY_UINT: return loaders_of<npy_uint>();
+        case NPY_LONG: return loaders_of<npy_long>();
+        case NPY_ULONG: return loaders_of<npy_ulong>();
+        case NPY_LONGLONG: return loaders_of<npy_longlong>();
+        case NPY_ULONGLONG: return loaders_of<npy_ulonglong>();
+        case NPY_HALF: return {load_half, load_run_half};
+        case NPY_FLOAT: return loaders_of<npy_float>();
+        case NPY_DOUBLE: return loaders_of<npy_double>();
+        case NPY_LONGDOUBLE: return loaders_of<npy_longdouble>();
+        default: return {};
     }
 }
 
 // Object and numeric arrays are read from the buffer; other dtypes by item access.
 bool readable_dtype(PyArrayObject* array) {
-    return PyArray_TYPE(array) == NPY_OBJECT || number_loader(PyArray_TYPE(array)) != nullptr;
+    return PyArray_TYPE(array) == NPY_OBJECT || number_loader(PyArray_TYPE(array)).one != nullptr;
 }
 
 Ref cell_by_item_access(PyObject* source, PyObject* key) {
@@ -225,10 +235,10 @@ std::optional<std::size_t> read_object_column(PyArrayObject* array, std::size_t 
 
 // A numeric column is converted when the matrix is written, in parallel; the
 // array must outlive that (see read_cells).
-void read_number_column(PyArrayObject* array, NumberLoader loader, std::size_t col, std::size_t into,
+void read_number_column(PyArrayObject* array, NumberLoaders loader, std::size_t col, std::size_t into,
                         TableCells& cells) {
     const Layout layout = Layout::of(array);
-    cells.set_strided(into, StridedNumbers{layout.at(0, col), layout.strides[0], loader,
+    cells.set_strided(into, StridedNumbers{layout.at(0, col), layout.strides[0], loader.one, loader.run,
                                            static_cast<bool>(PyArray_ISBYTESWAPPED(array))});
 }
 
@@ -308,14 +318,15 @@ void read_masked_column(PyObject* values, PyObject* mask, std::size_t into, Tabl
     auto* data = reinterpret_cast<PyArrayObject*>(values);
     auto* missing = reinterpret_cast<PyArrayObject*>(mask);
     cells.trust_row_count();
+    const NumberLoaders loader = number_loader(PyArray_TYPE(data));
     cells.set_strided(into, StridedNumbers{static_cast<const char*>(PyArray_DATA(data)), PyArray_STRIDES(data)[0],
-                                           number_loader(PyArray_TYPE(data)),
+                                           loader.one, loader.run,
                                            static_cast<bool>(PyArray_ISBYTESWAPPED(data)),
                                            static_cast<const char*>(PyArray_DATA(missing)),
                                            PyArray_STRIDES(missing)[0]});
 }
 
-void read_categorical_column(PyObject* codes, std::vector<std::string> categories, std::size_t rows,
+void read_categorical_column(PyObject* codes, LabelList categories, std::size_t rows,
                              std::size_t into, TableCells& cells) {
     auto* array = reinterpret_cast<PyArrayObject*>(codes);
     CategoryColumn column{nullptr, static_cast<const char*>(PyArray_DATA(array)), PyArray_STRIDES(array)[0],
@@ -329,7 +340,7 @@ void read_categorical_column(PyObject* codes, std::vector<std::string> categorie
         }
     }
     if (column.first_valid == rows) return add_missing_numbers(rows, into, cells);
-    cells.set_categories(into, LabelList::of(categories), column);
+    cells.set_categories(into, std::move(categories), column);
 }
 
 }  // namespace tarnix

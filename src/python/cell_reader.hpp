@@ -42,7 +42,7 @@ void read_arrow_numbers(ArrowChunks chunks, std::size_t into, TableCells& cells)
 // A categorical column from its categories' text and its codes (a 1-D
 // ndarray of signed integers, one per row, kept alive by the caller until the
 // column stage is done); missing cells read as NaN numbers.
-void read_categorical_column(PyObject* codes, std::vector<std::string> categories, std::size_t rows,
+void read_categorical_column(PyObject* codes, LabelList categories, std::size_t rows,
                              std::size_t into, TableCells& cells);
 
 }  // namespace tarnix

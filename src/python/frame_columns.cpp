@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "boundary/text.hpp"
@@ -81,23 +82,61 @@ void read_arrow_strings(FrameColumn& column, std::size_t rows, std::size_t into,
     read_arrow_texts(read_arrow_stream(column.source.get(), column.arrow_type, rows), column.nan_nulls, into, cells);
 }
 
+// The text of categories that are Arrow-backed strings (pandas' default "str"
+// with pyarrow), read from their buffers: no Python object per category.
+// Nothing for other categories.
+std::optional<LabelList> arrow_category_texts(PyObject* categories) {
+    auto dtype = probe(get_attr(categories, interned::dtype()), "categories.dtype");
+    if (!dtype || storage_kind(dtype->get()) != StorageKind::ArrowString) return std::nullopt;
+    const Py_ssize_t count = PyObject_Size(categories);
+    if (count < 0) {
+        pass_on_unless_ordinary(PyErr::fetch());
+        return std::nullopt;
+    }
+    auto array = probe(get_attr(categories, interned::array()), "categories.array");
+    auto stream = array ? open_arrow_array_stream(array->get()) : std::nullopt;
+    if (!stream || !is_text(stream->type)) return std::nullopt;
+    const ArrowChunks chunks = read_arrow_stream(stream->capsule.get(), stream->type, static_cast<std::size_t>(count));
+    LabelList texts;
+    texts.reserve(chunks.length());
+    bool all_text = true;
+    chunks.visit_texts(0, chunks.length(), [&](std::size_t, const std::string_view* label) {
+        if (label == nullptr) {
+            all_text = false;
+        } else {
+            texts.push_back(*label);
+        }
+    });
+    if (!all_text) return std::nullopt;
+    return texts;
+}
+
 // The UTF-8 text of every category, if all are exact str.
-std::optional<std::vector<std::string>> category_texts(PyObject* dtype) {
+std::optional<LabelList> category_texts(PyObject* dtype) {
     auto categories = probe(get_attr(dtype, interned::categories()), "dtype.categories");
-    auto values = categories ? probe(call_method(categories->get(), interned::to_numpy()), "categories.to_numpy")
-                             : std::nullopt;
+    if (!categories) return std::nullopt;
+    if (auto texts = arrow_category_texts(categories->get())) return texts;
+    auto values = probe(call_method(categories->get(), interned::to_numpy()), "categories.to_numpy");
     if (!values || Py_TYPE(values->get()) != &PyArray_Type) return std::nullopt;
     auto* array = reinterpret_cast<PyArrayObject*>(values->get());
     if (PyArray_NDIM(array) != 1 || PyArray_TYPE(array) != NPY_OBJECT) return std::nullopt;
     const npy_intp count = PyArray_DIMS(array)[0];
     const npy_intp stride = PyArray_STRIDES(array)[0];
     const char* data = static_cast<const char*>(PyArray_DATA(array));
-    std::vector<std::string> texts(static_cast<std::size_t>(count));
+    LabelList texts;
+    texts.reserve(static_cast<std::size_t>(count));
+    std::string utf8;
     for (npy_intp i = 0; i < count; ++i) {
         PyObject* category;
         std::memcpy(&category, data + i * stride, sizeof category);
         if (category == nullptr || !PyUnicode_CheckExact(category)) return std::nullopt;
-        append_utf8(category, texts[static_cast<std::size_t>(i)]);
+        if (auto ascii = ascii_view(category)) {
+            texts.push_back(*ascii);
+            continue;
+        }
+        utf8.clear();
+        append_utf8(category, utf8);
+        texts.push_back(utf8);
     }
     return texts;
 }
@@ -129,22 +168,37 @@ void read_categorical(FrameColumn& column, std::size_t rows, std::size_t into, T
 }
 
 // pandas' masked numbers: the array's values and mask, 1-D arrays of `rows`
-// numbers and bools.
+// numbers and bools. Where those are not there to be read (they are pandas'
+// own), the numbers the array's public to_numpy(dtype="float64",
+// na_value=nan) gives, which are the same.
 bool open_masked(PyObject* series, PyObject*, std::size_t rows, FrameColumn& column) {
     auto array = probe(get_attr(series, interned::array()), "Series.array");
-    auto data = array ? probe(get_attr(array->get(), interned::data_()), "array._data") : std::nullopt;
+    if (!array) return false;
+    auto data = probe(get_attr(array->get(), interned::data_()), "array._data");
     auto mask = data ? probe(get_attr(array->get(), interned::mask_()), "array._mask") : std::nullopt;
-    if (!mask || !readable_column(data->get(), rows) || !readable_column(mask->get(), rows) ||
-        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(data->get())) == NPY_OBJECT ||
-        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(mask->get())) != NPY_BOOL) {
+    if (mask && readable_column(data->get(), rows) && readable_column(mask->get(), rows) &&
+        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(data->get())) != NPY_OBJECT &&
+        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(mask->get())) == NPY_BOOL) {
+        column.source = std::move(*data);
+        column.mask = std::move(*mask);
+        return true;
+    }
+    Ref nan = own(PyFloat_FromDouble(std::numeric_limits<double>::quiet_NaN()));
+    auto numbers = probe(call_method_with_keywords(array->get(), interned::to_numpy(),
+                                                   {{interned::dtype(), interned::float64()},
+                                                    {interned::na_value(), nan.get()}}),
+                         "array.to_numpy(dtype=\"float64\", na_value=nan)");
+    if (!numbers || !readable_column(numbers->get(), rows) ||
+        PyArray_TYPE(reinterpret_cast<PyArrayObject*>(numbers->get())) != NPY_DOUBLE) {
         return false;
     }
-    column.source = std::move(*data);
-    column.mask = std::move(*mask);
+    column.source = std::move(*numbers);
     return true;
 }
 
-void read_masked(FrameColumn& column, std::size_t, std::size_t into, TableCells& cells) {
+// Without a mask, the numbers to_numpy gave.
+void read_masked(FrameColumn& column, std::size_t rows, std::size_t into, TableCells& cells) {
+    if (!column.mask) return read_column(column.source.get(), rows, into, cells);
     read_masked_column(column.source.get(), column.mask.get(), into, cells);
 }
 

@@ -38,12 +38,13 @@ StorageKind storage_kind(PyObject* dtype);
 struct FrameColumn {
     StorageKind kind = StorageKind::Other;
     // What the reader reads: a 1-D ndarray, an "arrow_array_stream" capsule,
-    // a categorical's codes, or a masked array's values.
+    // a categorical's codes, or a masked array's values (or its numbers as
+    // float64, NaN where missing, when it has no mask to be read).
     Ref source;
-    Ref mask;                                  // MaskedNumber: true where a cell is missing
+    Ref mask;                                  // MaskedNumber: true where a cell is missing, if read
     ArrowType arrow_type = ArrowType::String;  // ArrowString, ArrowNumber: the type of the stream's arrays
     bool nan_nulls = false;                    // ArrowString: nulls read as NaN (else as pandas.NA)
-    std::vector<std::string> categories;       // CategoricalText: UTF-8 text of each category
+    LabelList categories;                      // CategoricalText: UTF-8 text of each category
 };
 
 // Frames shorter than this are read through "values", which is cheaper for

@@ -13,7 +13,7 @@ namespace tarnix {
 
 namespace {
 
-void free_block(PyObject* capsule) { std::free(PyCapsule_GetPointer(capsule, nullptr)); }
+void free_block(PyObject* capsule) { free_doubles(static_cast<double*>(PyCapsule_GetPointer(capsule, nullptr))); }
 
 // The matrix's own block, handed to a new array without a copy.
 Ref adopt_block(Matrix& m, bool row_major) {

@@ -21,6 +21,7 @@ double load_int32(const char* cell, bool swapped) {
     if (swapped) bits = __builtin_bswap32(bits);
     return static_cast<double>(std::bit_cast<std::int32_t>(bits));
 }
+constexpr NumberRunLoader load_int32_run = load_run<std::int32_t, load_int32>;
 
 TEST(ColumnStage, WritesEveryKindOfColumn) {
     const std::size_t rows = 70'000;  // long enough for the parallel label path
@@ -35,10 +36,10 @@ TEST(ColumnStage, WritesEveryKindOfColumn) {
     }
     TableCells cells(rows, 4);
     for (std::size_t r = 0; r < rows; ++r) cells.add_number(0, r * 0.5);
-    cells.set_strided(1, StridedNumbers{reinterpret_cast<const char*>(table.data() + 1), 8, load_int32, true});
+    cells.set_strided(1, StridedNumbers{reinterpret_cast<const char*>(table.data() + 1), 8, load_int32, load_int32_run, true});
     cells.turn_to_text(2);
     for (std::size_t r = 0; r < rows; ++r) cells.add_label(2, r % 3 == 0 ? "nan" : "k" + std::to_string(r % 7));
-    cells.set_strided(3, StridedNumbers{reinterpret_cast<const char*>(table.data()), 8, load_int32, true, mask.data(), 1});
+    cells.set_strided(3, StridedNumbers{reinterpret_cast<const char*>(table.data()), 8, load_int32, load_int32_run, true, mask.data(), 1});
 
     for (MatrixOrder order : {MatrixOrder::RowMajor, MatrixOrder::ColumnMajor}) {
         SCOPED_TRACE(order == MatrixOrder::RowMajor ? "row-major" : "column-major");
@@ -67,6 +68,38 @@ TEST(ColumnStage, WritesEveryKindOfColumn) {
         }
         ASSERT_EQ(results[0].labels.size(), 7u);  // k0..k6; "nan" has no code
         EXPECT_EQ(results[0].labels[6], "k6");
+    }
+}
+
+// A text column read cell by cell is coded alike however it was kept: as a
+// dictionary throughout, stored label by label from a small limit on, or with
+// its dictionary's index freed midway (and built again by the next label).
+TEST(ColumnStage, TextColumnsCodedAlikeHoweverKept) {
+    const std::size_t rows = 5'000;
+    auto label_of = [](std::size_t r) { return r % 11 == 0 ? std::string("nan") : "w" + std::to_string((r * 37) % 1'500); };
+    auto coded = [&](std::size_t dictionary_labels, std::size_t end_reading_at) {
+        TableCells cells(rows, 1, dictionary_labels);
+        cells.turn_to_text(0);
+        for (std::size_t r = 0; r < rows; ++r) {
+            if (r == end_reading_at) cells.end_reading();
+            cells.add_label(0, label_of(r));
+        }
+        std::vector<double> codes(rows);
+        auto results = run_column_stage(cells, SendPtr(codes.data()), MatrixOrder::ColumnMajor);
+        std::vector<std::string> labels;
+        for (std::size_t c = 0; c < results.at(0).labels.size(); ++c) labels.emplace_back(results[0].labels[c]);
+        return std::make_pair(codes, labels);
+    };
+    const auto expected = coded(LabelDictionary::kMostLabels, rows);
+    ASSERT_EQ(expected.second.size(), 1'500u);
+    EXPECT_EQ(expected.second.front(), "w0");
+    for (const auto& [limit, end_at] : {std::pair<std::size_t, std::size_t>{700, rows}, {LabelDictionary::kMostLabels, 2'000}}) {
+        SCOPED_TRACE(limit);
+        const auto got = coded(limit, end_at);
+        EXPECT_EQ(got.second, expected.second);
+        for (std::size_t r = 0; r < rows; ++r) {
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(got.first[r]), std::bit_cast<std::uint64_t>(expected.first[r])) << r;
+        }
     }
 }
 

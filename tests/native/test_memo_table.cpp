@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,13 +26,13 @@ struct Memo {
 void PrintTo(const Memo& m, std::ostream* os) { *os << m.label; }
 
 // `count` distinct labels, each arriving twice, the repeats interleaved.
-std::vector<std::string> twice(int count) {
+std::vector<std::string> twice(int count, const std::string& prefix) {
     std::vector<std::string> labels;
     for (int i = 0; i < count; ++i) {
-        labels.push_back("label " + std::to_string(i));
-        if (i % 2 == 1) labels.push_back("label " + std::to_string(i / 2));
+        labels.push_back(prefix + std::to_string(i));
+        if (i % 2 == 1) labels.push_back(prefix + std::to_string(i / 2));
     }
-    for (int i = count / 2; i < count; ++i) labels.push_back("label " + std::to_string(i));
+    for (int i = count / 2; i < count; ++i) labels.push_back(prefix + std::to_string(i));
     return labels;
 }
 
@@ -57,7 +58,9 @@ void expect_memo(const Memo& m) {
     for (const auto& [label, id] : first) {
         EXPECT_EQ(memo.view(id), label);
         EXPECT_EQ(memo.find(label, hash_of(label)), id);
-        EXPECT_EQ(memo.find(label + "\0"s, hash_of(label)), std::nullopt) << label;
+        const std::string longer = label + "\0"s;
+        const auto it = first.find(longer);
+        EXPECT_EQ(memo.find(longer, hash_of(longer)), it == first.end() ? std::nullopt : std::optional(it->second));
     }
     std::vector<Id> by_bytes;
     for (const auto& [label, id] : first) by_bytes.push_back(id);  // std::map orders bytes as unsigned
@@ -82,10 +85,12 @@ TEST_P(MemoTables, NumbersLabelsByFirstArrival) {
 const Memo kMemos[] = {
     {"arrival_order_and_repeats", {"b", "a", "b", "", "a", "c", "", "b"}},
     {"bytes_not_text", {"a", "a\0"s, "ab", "\0"s, "", "a\0\0"s, "a\0"s, "\xff", "\x7f"}},
-    {"long_labels", {std::string(70, 'x'), std::string(69, 'x') + "y", std::string(70, 'x')}},
-    {"growth_past_many_doublings", twice(5'000)},
-    {"one_hash_for_all", {"x", "y", "z", "x", "", "w", "y", ""}, Hashes::AllEqual},
-    {"one_hash_for_all_past_doublings", twice(100), Hashes::AllEqual},
+    // up to 8 bytes a label is told from another by its short key and length
+    {"short_keys_and_lengths", {"ab", "abb", "aaaa", "aaaaa", "aaaaaaaa", "abcdefg", "abcdxfg", "ab", "abb"}},
+    {"long_labels", {std::string(70, 'x'), std::string(69, 'x') + "y", std::string(70, 'x'), "nine byte", "nine_byte"}},
+    {"growth_past_many_doublings", twice(5'000, "k")},
+    {"one_hash_for_all", {"label x ..", "label y ..", "label x ..", "label z ..", "label y .."}, Hashes::AllEqual},
+    {"one_hash_for_all_past_doublings", twice(100, "a longer label "), Hashes::AllEqual},
 };
 
 INSTANTIATE_TEST_SUITE_P(Memos, MemoTables, ::testing::ValuesIn(kMemos),

@@ -133,6 +133,7 @@ ARRAYS = {
     "int-strided": np.arange(48, dtype=np.int32).reshape(6, 8)[::2, 1::3],
     "int-fortran": np.asfortranarray(ints(np.int16)),
     "object-reversed": MIXED[::-1, ::-1],
+    "object-only-empty-text": obj_array([["", "x"], ["", ""], ["", "y"]]),
     "str-transposed": grid(["q", "p", "nan", "q", "r", "p"], "<U3").T,
     "float32-reversed": grid(SPECIAL, np.float32)[::-1],
     "float64-fortran": np.asfortranarray(grid(SPECIAL + [0.1], np.float64)),
@@ -170,6 +171,15 @@ def chunks():
     """Three chunks, the first starting inside its buffers, with nulls."""
     return pa.chunked_array([["x", None, "y", "zz", "é"], [None, "", "nan"],
                              ["q", None, "w", "😀"]]).slice(1, 8)
+
+
+class PrivateToPandas(pd.arrays.IntegerArray):
+    """A masked array whose values and mask only pandas' own code sees, as if pandas had renamed them."""
+
+    def __getattribute__(self, name):
+        if name in ("_data", "_mask") and not sys._getframe(1).f_globals.get("__name__", "").startswith("pandas"):
+            raise AttributeError(name)
+        return super().__getattribute__(name)
 
 
 def arrow(cells, kind=None):
@@ -221,6 +231,9 @@ FRAMES = {
         "full": pd.array([2**53 + 1, -3, 0, 5], dtype="Int64"), "bo": pd.array([False, True, True, False]),
         "fn": pd.array([np.nan, 0.5, None, -0.0], dtype="Float64"), "s": ["b", "a", None, "b"],
     }),
+    "masked-private": lambda: pd.DataFrame({
+        "m": PrivateToPandas(np.array([5, 0, -3, 2**53 + 1]), np.array([False, True, False, False])),
+        "s": ["b", "a", None, "b"]}),
     "arrow-numbers": lambda: pd.DataFrame({
         "i": pd.Series(pa.chunked_array([[1, None, 2**53 + 1], [], [-5, None]], pa.int64()).slice(1, 4),
                        dtype=pd.ArrowDtype(pa.int64())),
@@ -241,9 +254,11 @@ FRAMES = {
     "floats-and-float32": lambda: pd.DataFrame({"a": SPECIAL, "b": np.array(SPECIAL, dtype=np.float32)}),
     "floats-in-blocks-apart": lambda: pd.DataFrame({"a": np.resize(SPECIAL, 1600)}).assign(
         b=lambda f: np.resize(SPECIAL, 1600)[::-1].copy(), c=lambda f: np.arange(1600.0)),
-    # codes read backwards with a stride, at every height
+    # codes read backwards with a stride, at every height; categories Arrow-backed (pandas' default) and objects
     "categorical-strided": lambda: tall(pd.DataFrame({
-        "c": pd.Categorical(["b", None, "a", "nan", "é"]), "n": np.arange(5.0)}), 1600).iloc[::-3],
+        "c": pd.Categorical(["b", None, "a", "nan", "é"]), "n": np.arange(5.0),
+        "o": pd.Categorical(["é", "a", None, "b", "nan"], categories=pd.Index(["nan", "é", "b", "a"], dtype=object)),
+    }), 1600).iloc[::-3],
     # categories that are not all str: read as the cells they are
     "categorical-of-ints": lambda: pd.DataFrame({"c": pd.Categorical([3, None, 1, 3]),
                                                  "n": [0.5] * 4}),
