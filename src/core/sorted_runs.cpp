@@ -13,7 +13,8 @@ namespace {
 // ordering two labels by it agrees with their byte order where it differs.
 std::uint64_t prefix_of(std::string_view label) noexcept {
     unsigned char bytes[8] = {};
-    std::memcpy(bytes, label.data(), std::min<std::size_t>(label.size(), 8));
+    // (An empty label may view no memory at all.)
+    if (!label.empty()) std::memcpy(bytes, label.data(), std::min<std::size_t>(label.size(), 8));
     std::uint64_t key = 0;
     std::memcpy(&key, bytes, 8);
     if constexpr (std::endian::native == std::endian::little) key = __builtin_bswap64(key);

@@ -366,7 +366,7 @@ def test_partial_fit_fails_at_the_chunk(params, first, second, error):
 # runs of labels (each sorted by code point) -> merge_runs' result, or its error
 @pytest.mark.parametrize("runs, error", [
     ([["a", "b"], ["a", "c"], []], None),
-    ([["b"], [], ["a", "b"], ["c"], ["a", "c", "d"]], None),
+    ([["b"], [], ["", "a", "b"], ["c"], ["", "a", "c", "d"]], None),
     # the first 8 bytes equal, or one label the other's beginning
     ([["abcdefgh1", "abcdefgh2"], ["abcdefgh", "abcdefgh10", "abcdefgh2"]], None),
     ([["a", "a\x00", "ab"], ["a\x00b", "a\x01"]], None),
