@@ -244,8 +244,9 @@ FORKS = {
             time.sleep(0.03)
             pid = os.fork()
             if pid == 0:
+                alone = len(os.listdir("/proc/self/task"))  # an emulator's own threads too (qemu)
                 right = encode_in_child(True) == [[0.0], [1.0]]
-                os._exit(0 if right and len(os.listdir("/proc/self/task")) == 3 else 3)
+                os._exit(0 if right and len(os.listdir("/proc/self/task")) == alone + 2 else 3)
             deadline = time.monotonic() + 60
             while (done := os.waitpid(pid, os.WNOHANG))[0] == 0:
                 if time.monotonic() > deadline:
