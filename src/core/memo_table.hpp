@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/byte_prefix.hpp"
 #include "core/encoding_info.hpp"
 #include "core/large_alloc.hpp"
 #include "pool/pool.hpp"
@@ -48,17 +49,6 @@ private:
     LargeVector<char> bytes_;
     LargeVector<std::size_t> offsets_;  // label i is bytes_[offsets_[i], offsets_[i + 1]); none while empty
 };
-
-// The first eight bytes of a label, zero-padded, as a big-endian integer:
-// when two prefixes differ they order the labels as their bytes do.
-inline std::uint64_t prefix_of(std::string_view label) noexcept {
-    unsigned char bytes[8] = {};
-    // An empty label may view no memory at all (a null pointer).
-    if (!label.empty()) std::memcpy(bytes, label.data(), std::min<std::size_t>(label.size(), 8));
-    std::uint64_t prefix = 0;
-    for (unsigned char byte : bytes) prefix = (prefix << 8) | byte;
-    return prefix;
-}
 
 // The numbers 0..count-1 in byte order of label_of(number) (std::string_view
 // compares bytes as unsigned, the shorter first on a tie); equal labels in any

@@ -1,25 +1,14 @@
 #include "core/sorted_runs.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <utility>
+
+#include "core/byte_prefix.hpp"
 
 namespace tarnix {
 
 namespace {
-
-// The first 8 bytes of a label as a big-endian number (zeros past its end):
-// ordering two labels by it agrees with their byte order where it differs.
-std::uint64_t prefix_of(std::string_view label) noexcept {
-    unsigned char bytes[8] = {};
-    // (An empty label may view no memory at all.)
-    if (!label.empty()) std::memcpy(bytes, label.data(), std::min<std::size_t>(label.size(), 8));
-    std::uint64_t key = 0;
-    std::memcpy(&key, bytes, 8);
-    if constexpr (std::endian::native == std::endian::little) key = __builtin_bswap64(key);
-    return key;
-}
 
 // The runs' next labels, in a tree of losers: each inner node keeps the run
 // that lost the match played there, node 0 the overall winner. A run that is
