@@ -72,27 +72,6 @@ void add_cell(TableCells& cells, std::size_t col, PyObject* cell) {
     classify_cell(cells, col, cell);
 }
 
-// A free-threaded interpreter's stop-the-world pause (a gc.collect() in
-// another thread, say) waits until every attached thread has detached: a long
-// read of cells lets it through every few thousand cells. (With the GIL a
-// pause is not needed: the collector runs under the GIL.)
-class PauseForTheWorld {
-public:
-    void after_cell(TableCells& cells) {
-#ifdef Py_GIL_DISABLED
-        if (++cells_ % kCells != 0) return;
-        cells.settle();  // the code that runs meanwhile may change or free cells
-        Detached pause;
-#else
-        (void)cells;
-#endif
-    }
-
-private:
-    static constexpr std::size_t kCells = 4096;
-    std::size_t cells_ = 0;
-};
-
 // --- where cells come from ---------------------------------------------------
 
 // numpy.memmap, looked up once (NumPy is imported by then).
@@ -169,12 +148,12 @@ Ref cell_by_item_access(PyObject* source, PyObject* key) {
 // source[(row, col)] for every cell from row `from_row` of column `from_col` on.
 void read_by_item_access(PyObject* source, std::size_t rows, std::size_t cols, TableCells& cells,
                          std::size_t from_col = 0, std::size_t from_row = 0) {
-    PauseForTheWorld pauses;
+    PausePoint pauses;
     for (std::size_t col = from_col; col < cols; ++col) {
         for (std::size_t row = col == from_col ? from_row : 0; row < rows; ++row) {
             Ref cell = cell_by_item_access(source, index_pair(row, col).get());
             add_cell(cells, col, cell.get());
-            pauses.after_cell(cells);
+            pauses.reached([&] { cells.settle(); });
         }
     }
 }
@@ -206,7 +185,7 @@ std::optional<std::size_t> read_object_column(PyArrayObject* array, std::size_t 
     // Cells are objects all over the heap: each is fetched a few rows ahead
     // (a prefetch never faults, whatever the address).
     constexpr std::size_t kAhead = 12;
-    PauseForTheWorld pauses;
+    PausePoint pauses;
     for (std::size_t row = 0; row < rows; ++row) {
         PyObject* cell;
         if (row + kAhead < rows) {
@@ -227,7 +206,7 @@ std::optional<std::size_t> read_object_column(PyArrayObject* array, std::size_t 
             Ref held = Ref::borrow(cell);
             classify_cell(cells, into, cell);
         }
-        pauses.after_cell(cells);
+        pauses.reached([&] { cells.settle(); });
         if (!(Layout::of(array) == layout)) return row + 1;
     }
     return std::nullopt;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "boundary/detached.hpp"
 #include "core/fatal.hpp"
 #include "core/missing_labels.hpp"
 #include "core/numbers.hpp"
@@ -54,10 +55,12 @@ public:
         // a write into the text: fetch the table slot, then the text, ahead.
         constexpr std::size_t kAhead = 32;
         auto text_at = [&](std::size_t row) { return texts_[index_of(row)]; };
+        PausePoint pauses;
         for (std::size_t row = 0; row < end; ++row) {
             if (row + 2 * kAhead < end) __builtin_prefetch(&texts_[index_of(row + 2 * kAhead)]);
             if (row + kAhead < end) __builtin_prefetch(text_at(row + kAhead), 1);
             put(row, Py_NewRef(text_at(row)));
+            pauses.reached([] {});
         }
     }
 
@@ -123,8 +126,10 @@ Result<Ref> decode_array(const Matrix& matrix, const EncodingInfo& record) {
             texts.fill([&](std::size_t row, PyObject* text) { set(row, col, text); });
             continue;
         }
+        PausePoint pauses;
         for (std::size_t row = 0; row < matrix.rows; ++row) {
             set(row, col, own(PyFloat_FromDouble(matrix.at(row, col))).release());
+            pauses.reached([] {});
         }
     }
     return decoded;
