@@ -137,6 +137,19 @@ void ArrowChunk::read_numbers(std::size_t begin, std::size_t end, double* out) c
     }
 }
 
+std::uint64_t ArrowChunk::validity_bits(std::size_t row, std::size_t count) const noexcept {
+    const auto at = static_cast<std::uint64_t>(offset_) + row;
+    const std::uint8_t* byte = validity_ + (at >> 3);
+    const unsigned skip = at & 7;
+    // The bytes that hold bits [at, at + count): at most 9.
+    const std::size_t bytes = (skip + count + 7) / 8;
+    std::uint64_t low = 0;
+    for (std::size_t i = 0; i < std::min<std::size_t>(bytes, 8); ++i) low |= std::uint64_t{byte[i]} << (8 * i);
+    std::uint64_t bits = low >> skip;
+    if (bytes == 9) bits |= std::uint64_t{byte[8]} << (64 - skip);
+    return count == 64 ? bits : bits & ((std::uint64_t{1} << count) - 1);
+}
+
 void ArrowChunk::append_texts(NullLabels& nulls, std::vector<std::string_view>& out) const {
     visit_texts(0, length(), [&](std::size_t, const std::string_view* label) {
         if (label == nullptr) return out.push_back(nulls.next());

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -163,11 +165,32 @@ public:
     template <class F>
     void visit_texts(std::size_t begin, std::size_t end, F&& f) const;
 
+    // Text types: for each row of [begin, end) whose cell is a valid label
+    // of 1 to 8 bytes that one word of the buffers holds, the label's
+    // short_key and length are read as that word (no view is made) and
+    // looked up: find(key, size) gives a number, or kNotFound, and then
+    // out[row - begin] = values[number]. Every other row (null, empty,
+    // longer, not found) goes, as row - begin, to others[0, count), for
+    // visit_texts to read; returns count. Rows of a chunk without nulls are
+    // not checked for one.
+    static constexpr std::uint32_t kNotFound = ~std::uint32_t{0};
+    template <class Find>
+    std::size_t map_short_labels(std::size_t begin, std::size_t end, const Find& find, const double* values,
+                                 double* out, std::uint32_t* others) const;
+
 private:
     template <class Offset, class F>
     void visit_offset_texts(std::size_t begin, std::size_t end, F& f) const;
     template <class F>
     void visit_view_texts(std::size_t begin, std::size_t end, F& f) const;
+    // Bit i: whether row + i is valid, for i < count <= 64 (a chunk with nulls).
+    std::uint64_t validity_bits(std::size_t row, std::size_t count) const noexcept;
+    template <class Offset, class Find>
+    std::size_t map_offset_short_labels(std::size_t begin, std::size_t end, const Find& find, const double* values,
+                                        double* out, std::uint32_t* others) const;
+    template <class Find>
+    std::size_t map_view_short_labels(std::size_t begin, std::size_t end, const Find& find, const double* values,
+                                      double* out, std::uint32_t* others) const;
 
     ArrowType type_;
     std::int64_t length_;
@@ -207,6 +230,18 @@ public:
         for_each_part(begin, end, [&](const ArrowChunk& chunk, std::size_t start, std::size_t from, std::size_t to) {
             chunk.visit_texts(from, to, [&](std::size_t row, const std::string_view* label) { f(start + row, label); });
         });
+    }
+    template <class Find>
+    std::size_t map_short_labels(std::size_t begin, std::size_t end, const Find& find, const double* values,
+                                 double* out, std::uint32_t* others) const {
+        std::size_t count = 0;
+        for_each_part(begin, end, [&](const ArrowChunk& chunk, std::size_t start, std::size_t from, std::size_t to) {
+            const std::size_t before = count;
+            const std::size_t at = start + from - begin;
+            count += chunk.map_short_labels(from, to, find, values, out + at, others + before);
+            for (std::size_t i = before; i < count; ++i) others[i] += static_cast<std::uint32_t>(at);
+        });
+        return count;
     }
 
     ArrowType type() const noexcept { return type_; }
@@ -277,6 +312,136 @@ void ArrowChunk::visit_view_texts(std::size_t begin, std::size_t end, F& f) cons
         }
         const std::string_view label(static_cast<const char*>(variadic_[buffer]) + offset, static_cast<std::size_t>(size));
         f(row, &label);
+    }
+}
+
+// The 8 bytes at p, the first lowest.
+inline std::uint64_t load_little_endian(const char* p) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return word;
+}
+
+namespace arrow_detail {
+
+// The loops of map_short_labels over the cells of offsets `at` to `stop` (of
+// a chunk whose offsets start at `first`): everything they use is a
+// parameter, so that it stays in a register. With `Check`, bit i of `valid`
+// tells whether the i-th row is valid. A cell's word is read only where the
+// chunk's offsets say its data lies: `ends` is its last offset - 7, or 0
+// when that is under 8.
+template <bool Check, class Offset, class Find>
+[[gnu::always_inline]] inline std::uint32_t* map_offset_run(const Offset* at, const Offset* stop, const Offset* first,
+                                                            const char* data, std::make_unsigned_t<Offset> ends,
+                                                            Find find, const double* values, double* out,
+                                                            std::uint64_t valid, std::uint32_t* other) {
+    using Size = std::make_unsigned_t<Offset>;
+    for (; at != stop; ++at, ++out) {
+        const Offset last = at[1];
+        const auto size = static_cast<Size>(static_cast<Size>(last) - static_cast<Size>(at[0]));
+        // A label of 1 to 8 bytes ends a word that lies in the data (from
+        // byte 0 to the chunk's last offset): the word's high bytes are the
+        // label. Decreasing offsets are left to visit_texts.
+        bool short_label = size - 1 < 8 && static_cast<Size>(static_cast<Size>(last) - 8) < ends;
+        if constexpr (Check) {
+            short_label = short_label && (valid & 1) != 0;
+            valid >>= 1;
+        }
+        if (short_label) [[likely]] {
+            const std::uint32_t number =
+                find(load_little_endian(data + last - 8) >> (64 - 8 * size), static_cast<std::uint32_t>(size));
+            if (number != ArrowChunk::kNotFound) [[likely]] {
+                *out = values[number];
+                continue;
+            }
+        }
+        *other++ = static_cast<std::uint32_t>(at - first);
+    }
+    return other;
+}
+
+template <bool Check, class Find>
+[[gnu::always_inline]] inline std::uint32_t* map_view_run(const char* at, const char* stop, const char* first,
+                                                          Find find, const double* values, double* out,
+                                                          std::uint64_t valid, std::uint32_t* other) {
+    for (; at != stop; at += 16, ++out) {
+        std::uint32_t size;
+        std::memcpy(&size, at, 4);
+        // A label of up to 12 bytes lies in the view, from its fifth byte on.
+        bool short_label = size - 1 < 8;
+        if constexpr (Check) {
+            short_label = short_label && (valid & 1) != 0;
+            valid >>= 1;
+        }
+        if (short_label) [[likely]] {
+            const std::uint32_t number = find(load_little_endian(at + 4) & (~std::uint64_t{0} >> (64 - 8 * size)), size);
+            if (number != ArrowChunk::kNotFound) [[likely]] {
+                *out = values[number];
+                continue;
+            }
+        }
+        *other++ = static_cast<std::uint32_t>((at - first) / 16);
+    }
+    return other;
+}
+
+}  // namespace arrow_detail
+
+// A chunk with nulls is read 64 rows at a time, their validity one word;
+// when every one is valid, without looking at it.
+template <class Offset, class Find>
+std::size_t ArrowChunk::map_offset_short_labels(std::size_t begin, std::size_t end, const Find& find,
+                                                const double* values, double* out, std::uint32_t* others) const {
+    using Size = std::make_unsigned_t<Offset>;
+    const Offset* const first = static_cast<const Offset*>(values_) + offset_ + begin;
+    const Offset last = static_cast<const Offset*>(values_)[offset_ + length_];
+    const Size ends = last >= 8 ? static_cast<Size>(last) - 7 : 0;
+    const std::size_t rows = end - begin;
+    std::uint32_t* other = others;
+    if (validity_ == nullptr) {
+        other = arrow_detail::map_offset_run<false>(first, first + rows, first, data_, ends, find, values, out, 0, other);
+        return static_cast<std::size_t>(other - others);
+    }
+    for (std::size_t row = 0; row < rows; row += 64) {
+        const std::size_t count = std::min<std::size_t>(64, rows - row);
+        const std::uint64_t valid = validity_bits(begin + row, count);
+        other = valid == ~std::uint64_t{0} >> (64 - count)
+                    ? arrow_detail::map_offset_run<false>(first + row, first + row + count, first, data_, ends, find,
+                                                          values, out + row, 0, other)
+                    : arrow_detail::map_offset_run<true>(first + row, first + row + count, first, data_, ends, find,
+                                                         values, out + row, valid, other);
+    }
+    return static_cast<std::size_t>(other - others);
+}
+
+template <class Find>
+std::size_t ArrowChunk::map_view_short_labels(std::size_t begin, std::size_t end, const Find& find,
+                                              const double* values, double* out, std::uint32_t* others) const {
+    const char* const first = static_cast<const char*>(values_) + (offset_ + static_cast<std::int64_t>(begin)) * 16;
+    const std::size_t rows = end - begin;
+    std::uint32_t* other = others;
+    for (std::size_t row = 0; row < rows; row += 64) {
+        const std::size_t count = std::min<std::size_t>(64, rows - row);
+        const std::uint64_t valid = validity_ == nullptr ? ~std::uint64_t{0} : validity_bits(begin + row, count);
+        other = valid == ~std::uint64_t{0} >> (64 - count)
+                    ? arrow_detail::map_view_run<false>(first + row * 16, first + (row + count) * 16, first, find,
+                                                        values, out + row, 0, other)
+                    : arrow_detail::map_view_run<true>(first + row * 16, first + (row + count) * 16, first, find,
+                                                       values, out + row, valid, other);
+    }
+    return static_cast<std::size_t>(other - others);
+}
+
+template <class Find>
+std::size_t ArrowChunk::map_short_labels(std::size_t begin, std::size_t end, const Find& find, const double* values,
+                                         double* out, std::uint32_t* others) const {
+    if (begin >= end) return 0;
+    switch (type_) {
+        case ArrowType::String: return map_offset_short_labels<std::int32_t>(begin, end, find, values, out, others);
+        case ArrowType::LargeString: return map_offset_short_labels<std::int64_t>(begin, end, find, values, out, others);
+        case ArrowType::StringView: return map_view_short_labels(begin, end, find, values, out, others);
+        default: malformed_arrow("text read from an array of numbers");
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,14 @@ public:
         chunks_.visit_texts(begin, end, f);
     }
 
+    // As ArrowChunk::map_short_labels, for rows [begin, end) across the
+    // chunks (out and others counted from `begin`).
+    template <class Find>
+    std::size_t map_short_labels(std::size_t begin, std::size_t end, const Find& find, const double* values,
+                                 double* out, std::uint32_t* others) const {
+        return chunks_.map_short_labels(begin, end, find, values, out, others);
+    }
+
     // A view of every cell, a null one labelled as "values" reads it.
     std::vector<std::string_view> views() const;
 
@@ -38,10 +47,13 @@ private:
     bool has_text_ = false;
 };
 
-// The codes of a column of at most `kFewLabels` distinct labels per block of
-// rows, as code_labels gives them, written into into[0 .. size) (or `codes`
-// when `into` is nullptr): each cell is hashed once, on the pool, in blocks
-// of rows. Nothing (and `into` left garbled) when a block meets more labels.
+// The codes of a column of few distinct labels, as code_labels gives them,
+// written into into[0 .. size) (or `codes` when `into` is nullptr). The
+// labels of the first rows are learnt and sorted first; then each cell is
+// hashed once, on the pool, in blocks of rows, and its code written once,
+// unless some block meets a label not learnt (then every code is written
+// again). Nothing (and `into` left garbled) when the first rows' labels, or
+// those and the new labels of a block, are more than `kFewLabels`.
 inline constexpr std::size_t kFewLabels = 4096;
 std::optional<LabelCodes> code_few_labels(const ArrowText& text, double* into);
 

@@ -36,19 +36,21 @@ struct SeededHash {
 };
 
 // A label of up to 8 bytes as a number that, with its length, tells it from
-// every other such label: its first and last four bytes (overlapping when it
-// is shorter), or three of its bytes when it has fewer than four.
+// every other such label: its bytes, the first lowest, zero-padded (what a
+// little-endian load of the label gives). Read as two overlapping words of
+// four bytes, or byte by byte when it has fewer than four.
 inline std::uint64_t short_key(std::string_view label) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(label.data());
     const std::size_t n = label.size();
     if (n >= 4) {
-        std::uint32_t first, last;
-        std::memcpy(&first, p, 4);
-        std::memcpy(&last, p + n - 4, 4);
-        return (std::uint64_t{first} << 32) | last;
+        auto word = [](const unsigned char* at) {
+            return std::uint64_t{at[0]} | std::uint64_t{at[1]} << 8 | std::uint64_t{at[2]} << 16 |
+                   std::uint64_t{at[3]} << 24;
+        };
+        return word(p) | word(p + n - 4) << (8 * (n - 4));
     }
     if (n == 0) return 0;
-    return p[0] | (std::uint64_t{p[n >> 1]} << 8) | (std::uint64_t{p[n - 1]} << 16);
+    return p[0] | (std::uint64_t{p[n >> 1]} << (8 * (n >> 1))) | (std::uint64_t{p[n - 1]} << (8 * (n - 1)));
 }
 
 // MurmurHash3's finalizer: each bit of v flips about half the bits.
@@ -60,9 +62,17 @@ inline std::uint64_t mix64(std::uint64_t v) noexcept {
     return v ^ (v >> 33);
 }
 
-// hash64 of a label of up to 8 bytes, from its short key and length.
-inline std::uint64_t short_hash(std::uint64_t key, std::size_t size) noexcept {
-    return mix64(key ^ hash_seed() ^ (std::uint64_t{size} << 59));
+// hash64 of a label of up to 8 bytes, from its short key and length (and
+// the seed, which a caller may have read already). Where a 128-bit product
+// is cheap, its halves folded together; mix64 elsewhere.
+inline std::uint64_t short_hash(std::uint64_t key, std::size_t size, std::uint64_t seed = hash_seed()) noexcept {
+    const std::uint64_t v = key ^ seed ^ (std::uint64_t{size} << 59);
+#ifdef __SIZEOF_INT128__
+    const unsigned __int128 product = static_cast<unsigned __int128>(v) * 0x9E3779B97F4A7C15ULL;
+    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+#else
+    return mix64(v);
+#endif
 }
 
 // A 64-bit hash of a label on every platform, for code that takes bits of

@@ -83,6 +83,13 @@ LargeVector<Id> byte_order(std::size_t count, const LabelOf& label_of) {
 // its short key, whatever its hash); the overloads without one compute it.
 template <class Id = std::uint32_t>
 class MemoTable {
+    static constexpr Id kEmpty = static_cast<Id>(~Id{0});
+    struct Slot {
+        std::uint64_t key = 0;  // the short key of a short label, else its hash
+        std::uint32_t size = 0;  // the label's length (at most 2^32 - 1: a filter beyond)
+        Id id = kEmpty;
+    };
+
 public:
     // Nothing is allocated until the first label, unless labels are expected.
     explicit MemoTable(std::size_t expected_labels = 0) {
@@ -146,6 +153,31 @@ public:
     }
     std::optional<Id> find(std::string_view label) const noexcept { return find(label, hash64(label)); }
 
+    // Finds labels of 1 to 8 bytes by their short key and length in a table
+    // that no label is added to meanwhile: only the index is read, and what
+    // locates it is copied (a loop keeps it in registers).
+    static constexpr Id kNone = kEmpty;
+    class ShortFinder {
+    public:
+        // The label's id, or kNone when the table lacks it.
+        Id operator()(std::uint64_t key, std::uint32_t size) const noexcept {
+            for (std::size_t at = short_hash(key, size, seed_) & mask_;; at = (at + 1) & mask_) {
+                const Slot& slot = slots_[at];
+                // A free slot holds length 0, which no label looked up here has.
+                if (slot.key == key && slot.size == size) return slot.id;
+                if (slot.id == kEmpty) return kNone;
+            }
+        }
+
+    private:
+        friend class MemoTable;
+        ShortFinder(const Slot* slots, std::size_t mask) noexcept : slots_(slots), mask_(mask) {}
+        const Slot* slots_;
+        std::size_t mask_;
+        std::uint64_t seed_ = hash_seed();
+    };
+    ShortFinder short_finder() const noexcept { return ShortFinder(probe_, mask_); }
+
     std::size_t size() const noexcept { return labels_.size(); }
     std::string_view view(Id id) const noexcept { return labels_[id]; }
     const LabelList& labels() const noexcept { return labels_; }
@@ -177,14 +209,8 @@ public:
     }
 
 private:
-    static constexpr Id kEmpty = static_cast<Id>(~Id{0});
     static constexpr std::size_t kMinSlots = 16;
     static constexpr std::size_t kShort = 8;  // bytes of a label that its slot holds
-    struct Slot {
-        std::uint64_t key = 0;  // the short key of a short label, else its hash
-        std::uint32_t size = 0;  // the label's length (at most 2^32 - 1: a filter beyond)
-        Id id = kEmpty;
-    };
 
     static Slot slot_of(std::string_view label, std::uint64_t hash) noexcept {
         const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(label.size(), ~std::uint32_t{0}));
