@@ -38,23 +38,24 @@ struct Built {
     void put(std::size_t at, T value) { std::memcpy(slots.data() + at, &value, sizeof value); }
 };
 
+// A null cell holds `null_text` (a producer may leave any bytes there).
 template <class Offset>
-void lay_out_offsets(Built& b, const std::vector<Cell>& cells) {
+void lay_out_offsets(Built& b, const std::vector<Cell>& cells, const std::string& null_text) {
     b.data.emplace_back();
     b.slots.resize((cells.size() + 1) * sizeof(Offset));
     for (std::size_t i = 0; i < cells.size(); ++i) {
-        if (cells[i]) b.data[0] += *cells[i];
+        b.data[0] += cells[i].value_or(null_text);
         b.put((i + 1) * sizeof(Offset), static_cast<Offset>(b.data[0].size()));
     }
 }
 
 // Strings of more than 12 bytes go to two variadic buffers in turn, the
 // second starting after a few bytes of its own.
-void lay_out_views(Built& b, const std::vector<Cell>& cells) {
+void lay_out_views(Built& b, const std::vector<Cell>& cells, const std::string& null_text) {
     b.slots.resize(cells.size() * 16);
     std::int32_t long_strings = 0;
     for (std::size_t i = 0; i < cells.size(); ++i) {
-        const std::string text = cells[i].value_or("");
+        const std::string text = cells[i].value_or(null_text);
         b.put(i * 16, static_cast<std::int32_t>(text.size()));
         if (text.size() <= 12) {
             std::memcpy(b.slots.data() + i * 16 + 4, text.data(), text.size());
@@ -105,13 +106,14 @@ struct ChunkOf {
 
 // An array of `cells` at array offset `offset`, after that many cells of its
 // own ("pad" and null in turn).
-std::unique_ptr<Built> build(ArrowType type, std::vector<Cell> cells, std::int64_t offset) {
+std::unique_ptr<Built> build(ArrowType type, std::vector<Cell> cells, std::int64_t offset,
+                             const std::string& null_text = "") {
     auto b = std::make_unique<Built>();
     const std::vector<Cell> all = padded(cells, offset, Cell("pad"));
     switch (type) {
-        case ArrowType::String: lay_out_offsets<std::int32_t>(*b, all); break;
-        case ArrowType::LargeString: lay_out_offsets<std::int64_t>(*b, all); break;
-        default: lay_out_views(*b, all); break;
+        case ArrowType::String: lay_out_offsets<std::int32_t>(*b, all, null_text); break;
+        case ArrowType::LargeString: lay_out_offsets<std::int64_t>(*b, all, null_text); break;
+        default: lay_out_views(*b, all, null_text); break;
     }
     for (const std::string& data : b->data) b->buffers.push_back(data.empty() ? nullptr : data.data());
     if (type == ArrowType::StringView) {
@@ -349,7 +351,12 @@ struct FewCase {
     bool nan_nulls;
     std::vector<Cell> pattern;  // repeated over the rows
     std::size_t distinct_extra;  // this many labels of their own every block, or 0
+    std::vector<Cell> late = {};  // first met at rows kLateRows[i], past the first block
+    const char* null_text = "";   // what a null cell holds
 };
+
+// Past the rows learnt first: in the second block, in both chunks, and in the third.
+constexpr std::size_t kLateRows[] = {70'000, 100'000, 140'000};
 
 void PrintTo(const FewCase& c, std::ostream* os) { *os << c.name; }
 
@@ -365,9 +372,10 @@ TEST_P(CodeFewLabels, AsCodingEveryView) {
         cells.push_back(c.distinct_extra != 0 && row % 16 == 0 ? Cell("x" + std::to_string(row))
                                                                 : c.pattern[row % c.pattern.size()]);
     }
+    for (std::size_t i = 0; i < c.late.size(); ++i) cells[kLateRows[i]] = c.late[i];
     const std::size_t half = rows / 2 + 3;
-    chunks.add(owned(build(c.type, {cells.begin(), cells.begin() + half}, 5)));
-    chunks.add(owned(build(c.type, {cells.begin() + half, cells.end()}, 0)));
+    chunks.add(owned(build(c.type, {cells.begin(), cells.begin() + half}, 5, c.null_text)));
+    chunks.add(owned(build(c.type, {cells.begin() + half, cells.end()}, 0, c.null_text)));
     const ArrowText text(std::move(chunks), c.nan_nulls);
 
     const LabelCodes want = code_labels(LabelColumn::of_views(text.views()));
@@ -394,6 +402,18 @@ const FewCase kFewCases[] = {
      {"nine bytes", "nine_bytes", Null, "a much longer label", "nine bytes", "<NA>"}, 0},
     {"views", ArrowType::StringView, true, {"thirteen byte", "twelve bytes", Null, "x"}, 0},
     {"too_many_labels", ArrowType::String, true, {"a", "b"}, kFewLabels},
+    // labels first met late: codes that move, or not (one sorting last), short and long ones
+    {"late_labels_move_codes", ArrowType::String, true, {"b", "d", Null, "f"}, 0, {"a", "c", "a label of 17 byte"}},
+    {"late_label_sorts_last", ArrowType::LargeString, true, {"b", "d", "f"}, 0, {"zz"}},
+    // one null among many short labels (no rows read one by one in bulk); a row of nulls only
+    {"few_nulls", ArrowType::String, true,
+     {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", Null, "o", "p", "q", "r", "s", "t", "u", "v",
+      "w", "x", "y", "z", "ab", "abc", "abcd", "abcde", "abcdef", "abcdefg", "abcdefgh", "b"}, 0},
+    {"all_missing", ArrowType::String, false, {Null}, 0},
+    {"views_without_nulls", ArrowType::StringView, true, {"eight by", "x", "twelve bytes", "x"}, 0, {"a"}},
+    // null cells whose bytes are a label's
+    {"nulls_holding_text", ArrowType::String, true, {"b", Null, "c", "d", "e", Null, Null, "f"}, 0, {}, "b"},
+    {"view_nulls_holding_text", ArrowType::StringView, false, {"b", Null, "c", Null}, 0, {}, "b"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Columns, CodeFewLabels, ::testing::ValuesIn(kFewCases),

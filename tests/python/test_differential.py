@@ -173,6 +173,16 @@ def chunks():
                              ["q", None, "w", "😀"]]).slice(1, 8)
 
 
+def late_labels():
+    """Past the rows whose labels an Arrow column learns first: a label first met in a later
+    block (one sorting first, a long one, one sorting last), in a sliced chunk with nulls and
+    in one without."""
+    cells = np.resize(np.array(["b", "nan", "nine bytes", "a label of 17 byte", "é", ""], dtype=object), 70_000)
+    cells[:50_000:97] = None
+    cells[[30_000, 60_000, 69_000]] = ["a", "a label of 20 bytes.", "zz"]
+    return pa.chunked_array([["pad"] + cells[:50_000].tolist(), cells[50_000:].tolist()]).slice(1)
+
+
 class PrivateToPandas(pd.arrays.IntegerArray):
     """A masked array whose values and mask only pandas' own code sees, as if pandas had renamed them."""
 
@@ -223,6 +233,10 @@ FRAMES = {
         "ea": pd.Series(pd.arrays.ArrowExtensionArray(chunks())),
         "str": pd.Series(chunks(), dtype="str"), "pa": pd.Series(chunks(), dtype="string[pyarrow]"),
         "al": pd.Series(chunks().cast(pa.large_string()), dtype=pd.ArrowDtype(pa.large_string())),
+    }),
+    "arrow-late-labels": lambda: pd.DataFrame({
+        "str": pd.Series(late_labels(), dtype="str"),
+        "al": pd.Series(late_labels().cast(pa.large_string()), dtype=pd.ArrowDtype(pa.large_string())),
     }),
     # numbers whatever they hold: masked ones with and without missing cells
     "masked": lambda: pd.DataFrame({
@@ -275,7 +289,8 @@ def tall(frame, rows=600):
     return pd.concat([frame] * (rows // len(frame) + 1), ignore_index=True)
 
 
-ARROW_FRAMES = {"text-storages", "text-all-missing", "arrow-sliced-chunks", "arrow-numbers", "every-storage"}
+ARROW_FRAMES = {"text-storages", "text-all-missing", "arrow-sliced-chunks", "arrow-late-labels", "arrow-numbers",
+                "every-storage"}
 needs_arrow = pytest.mark.skipif(pa is None, reason="needs pyarrow")
 
 
