@@ -4,8 +4,9 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
+#include <string_view>
+#include <vector>
 
 #include "core/memo_table.hpp"
 #include "pool/pool.hpp"
@@ -17,8 +18,8 @@ namespace {
 constexpr double kMissingCode = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t kBlockRows = std::size_t{1} << 16;
 // Rows whose labels are learnt before any row is coded: at least these, and
-// kLearnPerLabel per label met, so that every label of a column whose
-// labels come in any order has been met.
+// kLearnPerLabel per label met, so that the labels of a column, in whatever
+// order they come, have most likely all been met.
 constexpr std::size_t kLearnRows = std::size_t{1} << 14;
 constexpr std::size_t kLearnPerLabel = 16;
 // Rows looked up before the cells left over among them are read.
