@@ -63,16 +63,9 @@ inline std::uint64_t mix64(std::uint64_t v) noexcept {
 }
 
 // hash64 of a label of up to 8 bytes, from its short key and length (and
-// the seed, which a caller may have read already). Where a 128-bit product
-// is cheap, its halves folded together; mix64 elsewhere.
+// the seed, which a caller may have read already).
 inline std::uint64_t short_hash(std::uint64_t key, std::size_t size, std::uint64_t seed = hash_seed()) noexcept {
-    const std::uint64_t v = key ^ seed ^ (std::uint64_t{size} << 59);
-#ifdef __SIZEOF_INT128__
-    const unsigned __int128 product = static_cast<unsigned __int128>(v) * 0x9E3779B97F4A7C15ULL;
-    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
-#else
-    return mix64(v);
-#endif
+    return mix64(key ^ seed ^ (std::uint64_t{size} << 59));
 }
 
 // A 64-bit hash of a label on every platform, for code that takes bits of
