@@ -150,7 +150,8 @@ def case_scale(rows, repeats, progress, results):
         raise measure.Mismatch("[case 7] polars from_arrow: the codes' digests differ from tarnix's")
     for peer, got in found.items():
         _record(results, "7", "encode", peer, rows, rows * len(data.FRAME_COLUMNS), got["times"],
-                peak=got["peak"], input=got["input"], output=got["output"], build=got["build"])
+                peak=got["peak"], input=got["input"], output=got["output"], build=got["build"], cpu=got["cpu"],
+                load=got["load"])
 
 
 def scale_worker(peer_name, rows, repeats):
@@ -169,28 +170,33 @@ def scale_worker(peer_name, rows, repeats):
     peer.prepare(table)
     _reset_peak()
     start = _rss_status()["VmRSS"]
-    times = []
+    times, cpu = [], []
     digests = None
     for run in range(1, repeats + 1):
         gc.collect()
-        began = time.perf_counter()
+        began, began_cpu = time.perf_counter(), time.process_time()
         codes = peer.encode(table)
         times.append(time.perf_counter() - began)
+        cpu.append(time.process_time() - began_cpu)
         if digests is None:
+            # A stretch of a column at a time: a copy of a whole column would count in the peak.
             matrix = codes.to_numpy() if isinstance(codes, pd.DataFrame) else codes
             digests = []
             for j in range(matrix.shape[1]):
-                column = np.nan_to_num(matrix[:, j], nan=-1.0)
-                digests.append(hashlib.blake2b(column.tobytes(), digest_size=16).hexdigest())
-                del column
+                digest = hashlib.blake2b(digest_size=16)
+                for first in range(0, matrix.shape[0], 1 << 20):
+                    digest.update(np.nan_to_num(matrix[first:first + (1 << 20), j], nan=-1.0).tobytes())
+                digests.append(digest.hexdigest())
             del matrix
         output = _output_bytes(codes)
         del codes
         progress.say(f"[case 7] encode {peer_name}: {run}/{repeats} runs, "
-                     f"median so far {measure.format_seconds(statistics.median(times))}")
+                     f"median so far {measure.format_seconds(statistics.median(times))} "
+                     f"(CPU {measure.format_seconds(statistics.median(cpu))}, load {os.getloadavg()[0]:.1f}), "
+                     f"peak so far {(_rss_status()['VmHWM'] - start) / 2**30:.2f} GiB above the input")
     peak = _rss_status()["VmHWM"] - start
-    print(json.dumps({"times": times, "peak": peak, "input": start - before, "output": output, "build": build,
-                      "digests": digests}), flush=True)
+    print(json.dumps({"times": times, "cpu": cpu, "peak": peak, "input": start - before, "output": output,
+                      "build": build, "digests": digests, "load": os.getloadavg()[0]}), flush=True)
 
 
 def case_growth(sizes, repeats_for, progress, results):
@@ -238,7 +244,7 @@ def case_column_stage(binary, rows, rounds, repeats, thread_counts, progress, re
             env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
             done = subprocess.run([binary, str(rows), str(repeats)], env=env, stdout=subprocess.PIPE,
                                   text=True, check=True)
-            seconds, pool = done.stdout.split()
+            seconds, pool = done.stdout.split()[:2]
             if int(pool) != threads:
                 raise RuntimeError(f"{binary} ran on {pool} threads with RAYON_NUM_THREADS={threads}")
             medians[threads].append(float(seconds))

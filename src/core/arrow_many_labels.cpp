@@ -126,34 +126,42 @@ LabelCodes code_many_labels(const ArrowText& text, double* into) {
 
     // Every bucket numbers its labels in a memo table of its own; a row's
     // slot takes its bucket and that number. The rows of a bucket lie all
-    // over the column: their slots and text are fetched some rows ahead.
+    // over the column, so each is fetched in steps some rows ahead of its
+    // lookup: its slot and where its text is told, then its text, then its
+    // place in the memo table (which a short label's bytes decide).
     std::vector<LabelList> bucket_labels(buckets);
     pool::for_each_index(buckets, [&](std::size_t bucket) {
-        constexpr std::size_t kGroup = 16;
-        constexpr std::size_t kAhead = 2 * kGroup;
+        constexpr std::size_t kRing = 16;  // rows between reading a row's text and its lookup
+        constexpr std::size_t kPlace = kRing / 2;
+        struct Pending {
+            std::string_view label;
+            std::uint64_t hash;
+        };
+        Pending ring[kRing];
         MemoTable<std::uint32_t> memo;
         RowCursor cursor(text.chunks()), ahead(text.chunks());
-        std::string_view labels[kGroup];
-        std::uint64_t hashes[kGroup];
-        const std::size_t end = bucket_start[bucket + 1];
-        for (std::size_t first = bucket_start[bucket]; first < end; first += kGroup) {
-            const std::size_t group = std::min(kGroup, end - first);
-            for (std::size_t i = 0; i < group; ++i) {
-                if (first + i + kAhead < end) {
-                    const std::uint32_t later = by_bucket[first + i + kAhead];
-                    __builtin_prefetch(into + later);
-                    ahead.prefetch(later);
-                }
-                const std::uint32_t row = by_bucket[first + i];
-                hashes[i] = slot_bits(into, row);
-                labels[i] = cursor.text(row);
-                __builtin_prefetch(labels[i].data());
-                memo.prefetch(labels[i], hashes[i]);
+        const std::size_t begin = bucket_start[bucket], end = bucket_start[bucket + 1];
+        auto read = [&](std::size_t at) {
+            const std::uint32_t row = by_bucket[at];
+            Pending& pending = ring[at % kRing];
+            pending = Pending{cursor.text(row), slot_bits(into, row)};
+            __builtin_prefetch(pending.label.data());
+        };
+        for (std::size_t at = begin; at < std::min(end, begin + kRing); ++at) read(at);
+        for (std::size_t at = begin; at < end; ++at) {
+            if (at + 2 * kRing < end) {
+                const std::uint32_t later = by_bucket[at + 2 * kRing];
+                __builtin_prefetch(into + later);
+                ahead.prefetch(later);
             }
-            for (std::size_t i = 0; i < group; ++i) {
-                const std::uint32_t id = memo.get_or_insert(labels[i], hashes[i]);
-                set_slot_bits(into, by_bucket[first + i], kText | (std::uint64_t{bucket} << 32) | id);
+            if (at + kPlace < end) {
+                const Pending& soon = ring[(at + kPlace) % kRing];
+                memo.prefetch(soon.label, soon.hash);
             }
+            const Pending now = ring[at % kRing];
+            if (at + kRing < end) read(at + kRing);
+            const std::uint32_t id = memo.get_or_insert(now.label, now.hash);
+            set_slot_bits(into, by_bucket[at], kText | (std::uint64_t{bucket} << 32) | id);
         }
         bucket_labels[bucket] = std::move(memo).take_labels();
     });
