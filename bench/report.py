@@ -304,6 +304,11 @@ def _scale_table(results):
              "Peak above input and output | Peak / output |",
              "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
     for r in measured:
+        if r.get("did_not_fit"):
+            lines.append(f"| {r['peer']} | did not fit: stopped while {r['stage']}, the machine's available "
+                         f"memory below 1.5 GiB | | {len(r['times'])} | {r['load']:.1f} | {_mib(r['input'])} | | "
+                         f"{_mib(r['peak'])} | | |")
+            continue
         cpu = format_seconds(statistics.median(r["cpu"])) if r.get("cpu") else "-"
         load = f"{r['load']:.1f}" if r.get("load") is not None else "-"
         lines.append(f"| {r['peer']} | {format_seconds(r['median'])} | {cpu} | {len(r['times'])} | {load} | "
