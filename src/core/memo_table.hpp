@@ -55,27 +55,23 @@ private:
 // order.
 template <class Id, class LabelOf>
 LargeVector<Id> byte_order(std::size_t count, const LabelOf& label_of) {
-    // A label's first 16 bytes, zero-padded, and its length (17: longer).
+    // A label's first 12 bytes, zero-padded: when they differ they order the
+    // labels as their bytes do.
     struct Key {
         std::uint64_t prefix;
-        std::uint64_t next;
-        std::uint32_t size;
+        std::uint32_t next;
         Id id;
     };
-    constexpr std::size_t kKeyed = 16;
     LargeVector<Key> keys(count);
     for (std::size_t id = 0; id < count; ++id) {
         const std::string_view label = label_of(id);
-        keys[id] = Key{prefix_of(label), prefix_of(label.substr(std::min<std::size_t>(8, label.size()))),
-                       static_cast<std::uint32_t>(std::min(label.size(), kKeyed + 1)), static_cast<Id>(id)};
+        const std::uint64_t next = prefix_of(label.substr(std::min<std::size_t>(8, label.size())));
+        keys[id] = Key{prefix_of(label), static_cast<std::uint32_t>(next >> 32), static_cast<Id>(id)};
     }
-    // The first 16 bytes decide unless equal; then, as the zero padding
-    // matched, the shorter label is a prefix of the longer one, unless both
-    // are longer than 16 bytes: then the whole labels decide.
+    // The keys decide unless equal; then the whole labels do.
     pool::sort_unstable(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
         if (a.prefix != b.prefix) return a.prefix < b.prefix;
         if (a.next != b.next) return a.next < b.next;
-        if (a.size <= kKeyed || b.size <= kKeyed) return a.size < b.size;
         return label_of(a.id) < label_of(b.id);
     });
     LargeVector<Id> order(count);
