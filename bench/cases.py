@@ -135,22 +135,67 @@ def case_csv(case, rows, repeats, progress, results):
     run_table_case(case, table, csv_text_positions(), peer_kinds.factorize_peers, repeats, progress, results)
 
 
+# A case-7 process stops once the machine's available memory falls below
+# this: the machine is shared, and a peer that does not fit is reported so.
+SCALE_MEMORY_FLOOR = 3 << 29
+
+
 def case_scale(rows, repeats, progress, results):
     """Case 7: tarnix and polars (`pl.from_arrow` + Enum cast) on a 10^8-row
     Arrow-backed frame, each in a fresh process that builds the frame (the
     machine holds the input and one output, not two of each). Time, peak
     RSS above the built input, and a digest of the codes per column, which
-    must agree."""
+    must agree. A peer whose process ran out of memory is reported as not
+    fitting, with its peak when it stopped."""
     found = {}
     for peer in ("tarnix", "polars from_arrow"):
         progress.say(f"[case 7] {peer}: a fresh process builds the {rows:,}-row frame and encodes it "
                      f"{repeats} times")
         found[peer] = _worker("--scale-worker", f"{peer}:{rows}:{repeats}")
-    if found["polars from_arrow"]["digests"] != found["tarnix"]["digests"]:
+    fitted = {peer: got for peer, got in found.items() if not got.get("did_not_fit")}
+    if "tarnix" in fitted and "polars from_arrow" in fitted and \
+            fitted["polars from_arrow"]["digests"] != fitted["tarnix"]["digests"]:
         raise measure.Mismatch("[case 7] polars from_arrow: the codes' digests differ from tarnix's")
     for peer, got in found.items():
+        if got.get("did_not_fit"):
+            progress.say(f"[case 7] {peer} did not fit: stopped while {got['stage']} with "
+                         f"{got['peak'] / 2**30:.2f} GiB above the input")
+            results.append({"case": "7", "step": "encode", "peer": peer, "rows": rows,
+                            "cells": rows * len(data.FRAME_COLUMNS), "times": got["times"], "median": None,
+                            "note": "", **got})
+            continue
         _record(results, "7", "encode", peer, rows, rows * len(data.FRAME_COLUMNS), got["times"],
-                peak=got["peak"], input=got["input"], output=got["output"], build=got["build"])
+                peak=got["peak"], input=got["input"], output=got["output"], build=got["build"], cpu=got["cpu"],
+                load=got["load"])
+
+
+def _mem_available():
+    with open("/proc/meminfo") as meminfo:
+        for line in meminfo:
+            if line.startswith("MemAvailable:"):
+                return int(line.split()[1]) * 1024
+    return sys.maxsize
+
+
+def _stop_before_memory_runs_out(report):
+    """Makes this process the kernel's first choice when memory runs out,
+    and ends it, its last stdout line the JSON of `report()`, once the
+    machine's available memory falls below SCALE_MEMORY_FLOOR."""
+    import threading
+
+    try:
+        with open("/proc/self/oom_score_adj", "w") as adjust:
+            adjust.write("1000")
+    except OSError:
+        pass
+
+    def watch():
+        while _mem_available() >= SCALE_MEMORY_FLOOR:
+            time.sleep(0.02)
+        print(json.dumps(report()), flush=True)
+        os._exit(0)
+
+    threading.Thread(target=watch, daemon=True).start()
 
 
 def scale_worker(peer_name, rows, repeats):
@@ -159,38 +204,50 @@ def scale_worker(peer_name, rows, repeats):
 
     progress = measure.Progress(sys.stderr)
     before = _rss_status()["VmRSS"]
+    state = {"stage": "building the frame", "start": before, "times": [], "cpu": [], "build": None}
+    _stop_before_memory_runs_out(lambda: {
+        "did_not_fit": True, "stage": state["stage"], "times": state["times"], "cpu": state["cpu"],
+        "peak": _rss_status()["VmHWM"] - state["start"], "input": state["start"] - before,
+        "build": state["build"], "load": os.getloadavg()[0]})
     began = time.perf_counter()
     table = data.scale_frame(rows, progress=lambda text: progress.say(f"[case 7] building: {text}"))
-    build = time.perf_counter() - began
+    build = state["build"] = time.perf_counter() - began
     gc.collect()
     layout = peer_kinds.Layout(table, frame_text_positions())
     peer = (peer_kinds.Tarnix(layout) if peer_name == "tarnix"
             else peer_kinds.Polars(layout, from_arrow=True))
     peer.prepare(table)
     _reset_peak()
-    start = _rss_status()["VmRSS"]
-    times = []
+    start = state["start"] = _rss_status()["VmRSS"]
+    times, cpu = state["times"], state["cpu"]
     digests = None
     for run in range(1, repeats + 1):
         gc.collect()
-        began = time.perf_counter()
+        state["stage"] = f"encoding (run {run})"
+        began, began_cpu = time.perf_counter(), time.process_time()
         codes = peer.encode(table)
         times.append(time.perf_counter() - began)
+        cpu.append(time.process_time() - began_cpu)
         if digests is None:
+            state["stage"] = "digesting the codes"
+            # A stretch of a column at a time: a copy of a whole column would count in the peak.
             matrix = codes.to_numpy() if isinstance(codes, pd.DataFrame) else codes
             digests = []
             for j in range(matrix.shape[1]):
-                column = np.nan_to_num(matrix[:, j], nan=-1.0)
-                digests.append(hashlib.blake2b(column.tobytes(), digest_size=16).hexdigest())
-                del column
+                digest = hashlib.blake2b(digest_size=16)
+                for first in range(0, matrix.shape[0], 1 << 20):
+                    digest.update(np.nan_to_num(matrix[first:first + (1 << 20), j], nan=-1.0).tobytes())
+                digests.append(digest.hexdigest())
             del matrix
         output = _output_bytes(codes)
         del codes
         progress.say(f"[case 7] encode {peer_name}: {run}/{repeats} runs, "
-                     f"median so far {measure.format_seconds(statistics.median(times))}")
+                     f"median so far {measure.format_seconds(statistics.median(times))} "
+                     f"(CPU {measure.format_seconds(statistics.median(cpu))}, load {os.getloadavg()[0]:.1f}), "
+                     f"peak so far {(_rss_status()['VmHWM'] - start) / 2**30:.2f} GiB above the input")
     peak = _rss_status()["VmHWM"] - start
-    print(json.dumps({"times": times, "peak": peak, "input": start - before, "output": output, "build": build,
-                      "digests": digests}), flush=True)
+    print(json.dumps({"times": times, "cpu": cpu, "peak": peak, "input": start - before, "output": output,
+                      "build": build, "digests": digests, "load": os.getloadavg()[0]}), flush=True)
 
 
 def case_growth(sizes, repeats_for, progress, results):
@@ -238,7 +295,7 @@ def case_column_stage(binary, rows, rounds, repeats, thread_counts, progress, re
             env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
             done = subprocess.run([binary, str(rows), str(repeats)], env=env, stdout=subprocess.PIPE,
                                   text=True, check=True)
-            seconds, pool = done.stdout.split()
+            seconds, pool = done.stdout.split()[:2]
             if int(pool) != threads:
                 raise RuntimeError(f"{binary} ran on {pool} threads with RAYON_NUM_THREADS={threads}")
             medians[threads].append(float(seconds))

@@ -1,6 +1,7 @@
 """Markdown table and bar chart of a benchmark run."""
 
 import os
+import statistics
 
 import matplotlib
 
@@ -299,11 +300,20 @@ def _scale_table(results):
              "(about 1% missing), built from dictionary indices; each peer in a fresh process that builds the "
              "frame, the codes' digests checked equal. Peak: RSS high-water mark during the encodes above the "
              "RSS with the frame built.", "",
-             "| Peer | Median | Runs | Input | Output | Peak above input | Peak / output |",
-             "|---|---:|---:|---:|---:|---:|---:|"]
+             "| Peer | Median | CPU (median) | Runs | Load | Input | Output | Peak above input | "
+             "Peak above input and output | Peak / output |",
+             "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
     for r in measured:
-        lines.append(f"| {r['peer']} | {format_seconds(r['median'])} | {len(r['times'])} | {_mib(r['input'])} | "
-                     f"{_mib(r['output'])} | {_mib(r['peak'])} | {r['peak'] / r['output']:.2f}x |")
+        if r.get("did_not_fit"):
+            lines.append(f"| {r['peer']} | did not fit: stopped while {r['stage']}, the machine's available "
+                         f"memory below 1.5 GiB | | {len(r['times'])} | {r['load']:.1f} | {_mib(r['input'])} | | "
+                         f"{_mib(r['peak'])} | | |")
+            continue
+        cpu = format_seconds(statistics.median(r["cpu"])) if r.get("cpu") else "-"
+        load = f"{r['load']:.1f}" if r.get("load") is not None else "-"
+        lines.append(f"| {r['peer']} | {format_seconds(r['median'])} | {cpu} | {len(r['times'])} | {load} | "
+                     f"{_mib(r['input'])} | {_mib(r['output'])} | {_mib(r['peak'])} | "
+                     f"{_mib(r['peak'] - r['output'])} | {r['peak'] / r['output']:.2f}x |")
     return lines
 
 

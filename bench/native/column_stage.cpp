@@ -4,20 +4,23 @@
 // missing, and four numeric columns. The pool size comes from
 // RAYON_NUM_THREADS like the module's.
 //
-//   column_stage_bench [rows] [repeats] [how]   -> one line: "<median seconds> <threads>"
+//   column_stage_bench [rows] [repeats] [how]
+//     -> one line: "<median seconds> <threads> <median CPU seconds of the process>"
 //
 // `how`: "cells" (the default) reads the text cell by cell before the timing
 // and times the stage; "read" times reading the text cells too (a column
 // read cell by cell numbers its labels as they arrive); "arrow" holds the
 // text columns in Arrow memory (utf8 arrays of 2^16-row chunks with a
-// validity bitmap), coded where they lie; "arrow-few" too, with text columns
-// of 10, 100, 1,000 and 4,000 labels, each coded straight into its codes.
+// validity bitmap), coded where they lie into a column-major matrix, as a
+// DataFrame's are; "arrow-few" too, with text columns of 10, 100, 1,000 and
+// 4,000 labels, each coded straight into its codes.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <random>
 #include <string>
@@ -133,18 +136,27 @@ int main(int argc, char** argv) {
     };
 
     std::unique_ptr<TableCells> cells = make_cells(true);
-    std::vector<double> seconds;
+    std::vector<double> seconds, cpu_seconds;
+    auto cpu_now = [] {
+        timespec now{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    };
     for (int i = 0; i < repeats; ++i) {
         if (how == "read") cells = make_cells(false);
         DoubleBuffer matrix = DoubleBuffer::zeroed(rows * kCols);
         const auto start = std::chrono::steady_clock::now();
+        const double cpu_start = cpu_now();
         if (how == "read") {
             for (std::size_t col = 0; col < text.size(); ++col) read_text(*cells, col, text[col]);
         }
-        auto results = run_column_stage(*cells, SendPtr(matrix.data()));
+        auto results = run_column_stage(*cells, SendPtr(matrix.data()),
+                                        arrow ? MatrixOrder::ColumnMajor : MatrixOrder::RowMajor);
         seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        cpu_seconds.push_back(cpu_now() - cpu_start);
     }
     std::sort(seconds.begin(), seconds.end());
-    std::printf("%.6f %zu\n", seconds[seconds.size() / 2], pool::worker_count());
+    std::sort(cpu_seconds.begin(), cpu_seconds.end());
+    std::printf("%.6f %zu %.6f\n", seconds[seconds.size() / 2], pool::worker_count(), cpu_seconds[cpu_seconds.size() / 2]);
     return 0;
 }

@@ -164,6 +164,14 @@ public:
     // error.
     template <class F>
     void visit_texts(std::size_t begin, std::size_t end, F&& f) const;
+    // Text types: fetches ahead what visiting cell `row` reads first (its
+    // validity bit, and its offsets or its view).
+    void prefetch_text(std::size_t row) const noexcept {
+        const auto at = static_cast<std::uint64_t>(offset_) + row;
+        if (validity_ != nullptr) __builtin_prefetch(validity_ + (at >> 3));
+        const std::size_t width = type_ == ArrowType::String ? 4 : type_ == ArrowType::LargeString ? 8 : 16;
+        __builtin_prefetch(static_cast<const char*>(values_) + at * width);
+    }
 
     // Text types: for each row of [begin, end) whose cell is a valid label
     // of 1 to 8 bytes that one word of the buffers holds, the label's

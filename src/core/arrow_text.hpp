@@ -41,6 +41,8 @@ public:
     // A view of every cell, a null one labelled as "values" reads it.
     std::vector<std::string_view> views() const;
 
+    const ArrowChunks& chunks() const noexcept { return chunks_; }
+
 private:
     ArrowChunks chunks_;
     bool nan_nulls_;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 
+#include "core/arrow_many_labels.hpp"
 #include "core/label_encode.hpp"
 #include "pool/pool.hpp"
 
@@ -100,6 +101,7 @@ std::vector<ColumnResult> run_column_stage(TableCells& cells, SendPtr out, Matri
             }
             if (const ArrowText* text = cells.arrow_text(col)) {
                 if (auto few = code_few_labels(*text, into)) return CodedColumn{col, std::move(*few), {}};
+                if (text->size() <= kManyLabelsRows) return CodedColumn{col, code_many_labels(*text, into), {}};
                 return CodedColumn{col, code_labels(LabelColumn::of_views(text->views()), into), {}};
             }
             return CodedColumn{col, code_labels(cells.labels(col), into), {}};

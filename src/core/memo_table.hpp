@@ -55,15 +55,23 @@ private:
 // order.
 template <class Id, class LabelOf>
 LargeVector<Id> byte_order(std::size_t count, const LabelOf& label_of) {
+    // A label's first 12 bytes, zero-padded: when they differ they order the
+    // labels as their bytes do.
     struct Key {
         std::uint64_t prefix;
+        std::uint32_t next;
         Id id;
     };
     LargeVector<Key> keys(count);
-    for (std::size_t id = 0; id < count; ++id) keys[id] = Key{prefix_of(label_of(id)), static_cast<Id>(id)};
-    // The prefixes decide unless equal; then the whole labels do.
+    for (std::size_t id = 0; id < count; ++id) {
+        const std::string_view label = label_of(id);
+        const std::uint64_t next = prefix_of(label.substr(std::min<std::size_t>(8, label.size())));
+        keys[id] = Key{prefix_of(label), static_cast<std::uint32_t>(next >> 32), static_cast<Id>(id)};
+    }
+    // The keys decide unless equal; then the whole labels do.
     pool::sort_unstable(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
         if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        if (a.next != b.next) return a.next < b.next;
         return label_of(a.id) < label_of(b.id);
     });
     LargeVector<Id> order(count);

@@ -3,6 +3,7 @@
 // of every width and bits, array offsets, validity bitmaps, the labels of null
 // cells across the chunks of one column, and malformed arrays.
 #include "core/arrow_arrays.hpp"
+#include "core/arrow_many_labels.hpp"
 #include "core/arrow_text.hpp"
 #include "core/fatal.hpp"
 
@@ -350,7 +351,8 @@ struct FewCase {
     ArrowType type;
     bool nan_nulls;
     std::vector<Cell> pattern;  // repeated over the rows
-    std::size_t distinct_extra;  // this many labels of their own every block, or 0
+    std::size_t own_every;  // every this many rows a label of a row's own (more than kFewLabels a block), or 0
+    std::size_t rows = 150'000;  // three blocks of rows and a bit, spread over buckets
     std::vector<Cell> late = {};  // first met at rows kLateRows[i], past the first block
     const char* null_text = "";   // what a null cell holds
 };
@@ -360,38 +362,68 @@ constexpr std::size_t kLateRows[] = {70'000, 100'000, 140'000};
 
 void PrintTo(const FewCase& c, std::ostream* os) { *os << c.name; }
 
-class CodeFewLabels : public ::testing::TestWithParam<FewCase> {};
+class CodeFewLabels : public ::testing::TestWithParam<FewCase> {
+protected:
+    // The case's column in two chunks, the first sliced; half the labels of
+    // a row's own are long.
+    ArrowText column() const {
+        const FewCase& c = GetParam();
+        ArrowChunks chunks(c.type);
+        std::vector<Cell> cells;
+        for (std::size_t row = 0; row < c.rows; ++row) {
+            if (c.own_every != 0 && row % c.own_every == 0) {
+                cells.push_back((row / c.own_every % 2 == 0 ? "x" : "a label past sixteen bytes ") + std::to_string(row));
+            } else {
+                cells.push_back(c.pattern[row % c.pattern.size()]);
+            }
+        }
+        for (std::size_t i = 0; i < c.late.size(); ++i) cells[kLateRows[i]] = c.late[i];
+        const std::size_t half = c.rows / 2 + 3;
+        chunks.add(owned(build(c.type, {cells.begin(), cells.begin() + half}, 5, c.null_text)));
+        chunks.add(owned(build(c.type, {cells.begin() + half, cells.end()}, 0, c.null_text)));
+        return ArrowText(std::move(chunks), c.nan_nulls);
+    }
+};
+
+void expect_same_codes(const std::vector<double>& got, const std::vector<double>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t row = 0; row < want.size(); ++row) {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(got[row]), std::bit_cast<std::uint64_t>(want[row])) << row;
+    }
+}
+
+void expect_same_labels(const LabelCodes& got, const LabelCodes& want) {
+    const CodedLabels got_labels = coded_labels_of(got), want_labels = coded_labels_of(want);
+    ASSERT_EQ(got_labels.size(), want_labels.size());
+    for (std::size_t code = 0; code < want_labels.size(); ++code) EXPECT_EQ(got_labels[code], want_labels[code]);
+}
 
 // Straight coding gives the codes and labels of coding the column's views.
 TEST_P(CodeFewLabels, AsCodingEveryView) {
     const FewCase& c = GetParam();
-    const std::size_t rows = 150'000;  // three blocks of rows and a bit
-    ArrowChunks chunks(c.type);
-    std::vector<Cell> cells;
-    for (std::size_t row = 0; row < rows; ++row) {
-        cells.push_back(c.distinct_extra != 0 && row % 16 == 0 ? Cell("x" + std::to_string(row))
-                                                                : c.pattern[row % c.pattern.size()]);
-    }
-    for (std::size_t i = 0; i < c.late.size(); ++i) cells[kLateRows[i]] = c.late[i];
-    const std::size_t half = rows / 2 + 3;
-    chunks.add(owned(build(c.type, {cells.begin(), cells.begin() + half}, 5, c.null_text)));
-    chunks.add(owned(build(c.type, {cells.begin() + half, cells.end()}, 0, c.null_text)));
-    const ArrowText text(std::move(chunks), c.nan_nulls);
-
+    const ArrowText text = column();
     const LabelCodes want = code_labels(LabelColumn::of_views(text.views()));
-    std::vector<double> codes(rows);
+    std::vector<double> codes(c.rows);
     const std::optional<LabelCodes> got = code_few_labels(text, codes.data());
-    if (c.distinct_extra != 0) {
+    if (c.own_every != 0) {
         EXPECT_FALSE(got);  // a block meets more than kFewLabels labels
         return;
     }
     ASSERT_TRUE(got);
-    for (std::size_t row = 0; row < rows; ++row) {
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(codes[row]), std::bit_cast<std::uint64_t>(want.codes[row])) << row;
-    }
-    const CodedLabels got_labels = coded_labels_of(*got), want_labels = coded_labels_of(want);
-    ASSERT_EQ(got_labels.size(), want_labels.size());
-    for (std::size_t code = 0; code < want_labels.size(); ++code) EXPECT_EQ(got_labels[code], want_labels[code]);
+    expect_same_codes(codes, want.codes);
+    expect_same_labels(*got, want);
+}
+
+// So does the coder of many labels, whatever the column's count of labels,
+// into its place or on its own.
+TEST_P(CodeFewLabels, ManyLabelsAsCodingEveryView) {
+    const ArrowText text = column();
+    const LabelCodes want = code_labels(LabelColumn::of_views(text.views()));
+    std::vector<double> codes(GetParam().rows, 1.0);
+    const LabelCodes got = code_many_labels(text, codes.data());
+    expect_same_codes(codes, want.codes);
+    expect_same_labels(got, want);
+    expect_same_codes(code_many_labels(text, nullptr).codes, want.codes);
 }
 
 const FewCase kFewCases[] = {
@@ -401,19 +433,23 @@ const FewCase kFewCases[] = {
     {"long_labels_sharing_ends", ArrowType::LargeString, false,
      {"nine bytes", "nine_bytes", Null, "a much longer label", "nine bytes", "<NA>"}, 0},
     {"views", ArrowType::StringView, true, {"thirteen byte", "twelve bytes", Null, "x"}, 0},
-    {"too_many_labels", ArrowType::String, true, {"a", "b"}, kFewLabels},
+    {"too_many_labels", ArrowType::String, true, {"a", "b", Null}, 16},
+    {"too_many_labels_in_views", ArrowType::StringView, false, {"thirteen byte", Null}, 16},
+    {"too_many_labels_in_few_rows", ArrowType::LargeString, true, {"nan", Null, "b"}, 2, 20'000},
+    {"all_missing", ArrowType::String, true, {Null}, 0},
     // labels first met late: codes that move, or not (one sorting last), short and long ones
-    {"late_labels_move_codes", ArrowType::String, true, {"b", "d", Null, "f"}, 0, {"a", "c", "a label of 17 byte"}},
-    {"late_label_sorts_last", ArrowType::LargeString, true, {"b", "d", "f"}, 0, {"zz"}},
-    // one null among many short labels (no rows read one by one in bulk); a row of nulls only
+    {"late_labels_move_codes", ArrowType::String, true, {"b", "d", Null, "f"}, 0, 150'000,
+     {"a", "c", "a label of 17 byte"}},
+    {"late_label_sorts_last", ArrowType::LargeString, true, {"b", "d", "f"}, 0, 150'000, {"zz"}},
+    // one null among many short labels (no rows read one by one in bulk); nulls read as pandas.NA
     {"few_nulls", ArrowType::String, true,
      {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", Null, "o", "p", "q", "r", "s", "t", "u", "v",
       "w", "x", "y", "z", "ab", "abc", "abcd", "abcde", "abcdef", "abcdefg", "abcdefgh", "b"}, 0},
-    {"all_missing", ArrowType::String, false, {Null}, 0},
-    {"views_without_nulls", ArrowType::StringView, true, {"eight by", "x", "twelve bytes", "x"}, 0, {"a"}},
+    {"all_missing_as_na", ArrowType::String, false, {Null}, 0},
+    {"views_without_nulls", ArrowType::StringView, true, {"eight by", "x", "twelve bytes", "x"}, 0, 150'000, {"a"}},
     // null cells whose bytes are a label's
-    {"nulls_holding_text", ArrowType::String, true, {"b", Null, "c", "d", "e", Null, Null, "f"}, 0, {}, "b"},
-    {"view_nulls_holding_text", ArrowType::StringView, false, {"b", Null, "c", Null}, 0, {}, "b"},
+    {"nulls_holding_text", ArrowType::String, true, {"b", Null, "c", "d", "e", Null, Null, "f"}, 0, 150'000, {}, "b"},
+    {"view_nulls_holding_text", ArrowType::StringView, false, {"b", Null, "c", Null}, 0, 150'000, {}, "b"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Columns, CodeFewLabels, ::testing::ValuesIn(kFewCases),

@@ -88,6 +88,10 @@ const Memo kMemos[] = {
     // up to 8 bytes a label is told from another by its short key and length
     {"short_keys_and_lengths", {"ab", "abb", "aaaa", "aaaaa", "aaaaaaaa", "abcdefg", "abcdxfg", "ab", "abb"}},
     {"long_labels", {std::string(70, 'x'), std::string(69, 'x') + "y", std::string(70, 'x'), "nine byte", "nine_byte"}},
+    // ordered past the first 8 and 12 bytes, zero bytes against the padding
+    {"byte_order_past_twelve_bytes", {"0123456789", "0123456789\0"s, "0123456789abcdef", "0123456789abcdeg",
+                                        "0123456789abcdef\0"s, "0123456789abcdef!", "0123456789abcdee~~",
+                                        "0123456789\0\0\0\0\0\0\0"s, "01234567"}},
     {"growth_past_many_doublings", twice(5'000, "k")},
     {"one_hash_for_all", {"label x ..", "label y ..", "label x ..", "label z ..", "label y .."}, Hashes::AllEqual},
     {"one_hash_for_all_past_doublings", twice(100, "a longer label "), Hashes::AllEqual},

@@ -183,6 +183,14 @@ def late_labels():
     return pa.chunked_array([["pad"] + cells[:50_000].tolist(), cells[50_000:].tolist()]).slice(1)
 
 
+def many_labels():
+    """Three chunks, the first sliced, past the rows coded in one block: labels of 1 to 20 bytes, more than
+    a block codes straight, missing ones and nulls among them."""
+    words = [None, "nan", "NaN", "<NA>", "", "é"] + [format(k, "x") * (k % 5 + 1) for k in range(9000)]
+    cells = [words[(k * 7919) % len(words)] if k % 50 else None for k in range(70_004)]
+    return pa.chunked_array([cells[:30_000], cells[30_000:30_001], cells[30_001:]]).slice(1, 70_002)
+
+
 class PrivateToPandas(pd.arrays.IntegerArray):
     """A masked array whose values and mask only pandas' own code sees, as if pandas had renamed them."""
 
@@ -238,6 +246,10 @@ FRAMES = {
         "str": pd.Series(late_labels(), dtype="str"),
         "al": pd.Series(late_labels().cast(pa.large_string()), dtype=pd.ArrowDtype(pa.large_string())),
     }),
+    "arrow-many-labels": lambda: pd.DataFrame({
+        "ea": pd.Series(pd.arrays.ArrowExtensionArray(many_labels())), "str": pd.Series(many_labels(), dtype="str"),
+        "al": pd.Series(many_labels().cast(pa.large_string()), dtype=pd.ArrowDtype(pa.large_string())),
+    }),
     # numbers whatever they hold: masked ones with and without missing cells
     "masked": lambda: pd.DataFrame({
         **{t: pd.array([2**63 - 1 if t == "Int64" else 7, None, 0, 1], dtype=t)
@@ -289,8 +301,8 @@ def tall(frame, rows=600):
     return pd.concat([frame] * (rows // len(frame) + 1), ignore_index=True)
 
 
-ARROW_FRAMES = {"text-storages", "text-all-missing", "arrow-sliced-chunks", "arrow-late-labels", "arrow-numbers",
-                "every-storage"}
+ARROW_FRAMES = {"text-storages", "text-all-missing", "arrow-sliced-chunks", "arrow-late-labels", "arrow-many-labels",
+                "arrow-numbers", "every-storage"}
 needs_arrow = pytest.mark.skipif(pa is None, reason="needs pyarrow")
 
 
