@@ -15,7 +15,7 @@ release="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
 DIR="$TARNIX_CACHE/zig-deps/$target"
 PREFIX="$DIR/prefix"
 # Rebuilt when the toolchain, its CMake file or this script change.
-want="$release $(sha256sum "$ROOT/cmake/zig.cmake" "${BASH_SOURCE[0]}" "$zig_bin/$target-c++" | sha256sum | cut -c1-16)"
+want="$release $(cat "$ROOT/cmake/zig.cmake" "${BASH_SOURCE[0]}" "$zig_bin/$target-c++" | sha256sum | cut -c1-16)"
 if [ -f "$PREFIX/.tarnix-stamp" ] && [ "$(cat "$PREFIX/.tarnix-stamp")" = "$want" ]; then
     echo "$PREFIX"
     exit 0
