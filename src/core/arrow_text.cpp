@@ -37,11 +37,11 @@ template <class Other>
 void look_up_rows(const ArrowText& text, const Memo& labels, std::size_t begin, std::size_t end,
                   const double* values, double* out, Other&& other) {
     static_assert(Memo::kNone == ArrowChunk::kNotFound);
-    std::uint32_t others[kRun];
+    std::vector<std::uint32_t> others(kRun);
     for (std::size_t first = begin; first < end; first += kRun) {
         const std::size_t count = std::min(kRun, end - first);
-        const std::size_t left =
-            text.map_short_labels(first, first + count, labels.short_finder(), values, out + (first - begin), others);
+        const std::size_t left = text.map_short_labels(first, first + count, labels.short_finder(), values,
+                                                       out + (first - begin), others.data());
         if (left == 0) [[likely]] continue;
         // A few rows are read one by one, many in one pass over the run.
         if (left > kRun / 16) {
