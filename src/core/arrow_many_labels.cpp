@@ -8,13 +8,12 @@
 
 #include "core/large_alloc.hpp"
 #include "core/memo_table.hpp"
+#include "core/missing_labels.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {
 
 namespace {
-
-constexpr double kMissingCode = std::numeric_limits<double>::quiet_NaN();
 
 // A row's slot in the result holds, in turn, its label's hash, the number of
 // its label in its bucket, and its code. The top bit marks a row with text: a

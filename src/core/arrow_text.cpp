@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "core/memo_table.hpp"
+#include "core/missing_labels.hpp"
 #include "pool/pool.hpp"
 
 namespace tarnix {
 
 namespace {
 
-constexpr double kMissingCode = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t kBlockRows = std::size_t{1} << 16;
 // Rows whose labels are learnt before any row is coded: at least these, and
 // kLearnPerLabel per label met, so that the labels of a column, in whatever

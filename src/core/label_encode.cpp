@@ -19,8 +19,6 @@ namespace tarnix {
 
 namespace {
 
-constexpr double kMissingCode = std::numeric_limits<double>::quiet_NaN();
-
 // Columns at least this long find their distinct labels on several threads.
 constexpr std::size_t kParallelRows = std::size_t{1} << 16;
 

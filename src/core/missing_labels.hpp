@@ -2,9 +2,13 @@
 // these no code: its missing cells decode back to NaN.
 #pragma once
 
+#include <limits>
 #include <string_view>
 
 namespace tarnix {
+
+// The code of a missing label, and of a null cell.
+inline constexpr double kMissingCode = std::numeric_limits<double>::quiet_NaN();
 
 // A NaN number rendered as a label (a missing cell read before the column
 // turned out to hold text), and the label decoding writes for a cell without
