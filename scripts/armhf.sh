@@ -38,7 +38,7 @@ run_suite() {
             "registered with binfmt_misc), and death tests re-execute the test binary"
         export GTEST_FILTER='-*DeathTest.*'
     fi
-    ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 1800
+    ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout "$ARMHF_SUITE_TIMEOUT"
 }
 
 armhf_install g++-arm-linux-gnueabihf \

@@ -2,6 +2,11 @@
 
 armhf_say() { printf '[armhf] %s\n' "$*" >&2; }
 
+# CTest's limit on one native suite under qemu, in seconds. The slowest, the
+# glibc ASan+UBSan suite, takes about two minutes on an idle core; a sanitizer
+# report that hangs under emulation must not take the CI run's time with it.
+ARMHF_SUITE_TIMEOUT=900
+
 if ! declare -F as_root >/dev/null; then
     as_root() {
         if [ "$(id -u)" -eq 0 ]; then "$@"; elif command -v sudo >/dev/null; then sudo "$@"; else

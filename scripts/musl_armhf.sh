@@ -45,7 +45,7 @@ run_suite() {
         -DCMAKE_PREFIX_PATH="$prefix" -DTARNIX_MODULE=OFF -DTARNIX_TEST_PER_PROCESS=OFF "$@" >/dev/null
     nice cmake --build "$build" -j 2
     say "built after $((SECONDS - began)) s"
-    ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 1800
+    ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout "$ARMHF_SUITE_TIMEOUT"
     say "$(basename "$build") done after $((SECONDS - began)) s"
 }
 
