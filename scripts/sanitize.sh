@@ -15,12 +15,12 @@ address)
     cmake --build "$BUILD" -j "$(nproc)"
     export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-    ctest --test-dir "$BUILD" --output-on-failure --no-tests=error
+    ctest --test-dir "$BUILD" --output-on-failure --no-tests=error -j "$(nproc)"
     # The interpreter is not built with ASan: preload the runtime, and let
     # every Python allocation go through malloc so ASan sees it.
     LD_PRELOAD="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)" \
         PYTHONMALLOC=malloc PYTHONPATH="$BUILD" \
-        "$PY" -m pytest -q -p no:cacheprovider "$ROOT/tests/python" "$@"
+        "$ROOT/scripts/pytest_run.sh" "$PY" "$ROOT/tests/python" "$@"
     ;;
 thread)
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DTARNIX_SANITIZE=thread -DTARNIX_MODULE=OFF >/dev/null
@@ -30,7 +30,7 @@ thread)
     tsan_tbb="$("$ROOT/scripts/tsan_tbb.sh")"
     export LD_LIBRARY_PATH="$tsan_tbb${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
-    ctest --test-dir "$BUILD" --output-on-failure --no-tests=error
+    ctest --test-dir "$BUILD" --output-on-failure --no-tests=error -j "$(nproc)"
     ;;
 *)
     echo "usage: $0 address|thread [pytest args]" >&2

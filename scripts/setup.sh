@@ -2,7 +2,8 @@
 # Prepares everything the demo and the tests need, and does nothing that is
 # already done: Debian packages, a .venv on CPython 3.13 with the Python
 # requirements, and the tarnix module built into it.
-# Sourced by the other scripts; sets ROOT, PY and PATH.
+# Sourced by the other scripts; sets ROOT, PY and PATH, and has every CMake
+# build compile through ccache, whose cache is kept outside the clone.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -20,7 +21,7 @@ as_root() {
 }
 
 install_system_packages() {
-    local wanted=(g++ libtbb-dev libabsl-dev libgtest-dev) missing=()
+    local wanted=(g++ libtbb-dev libabsl-dev libgtest-dev ccache) missing=()
     for pkg in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
     done
@@ -69,7 +70,20 @@ install_module() {
     write_stamp module "$digest"
 }
 
+# Every build of a CI run compiles the Python-free core again, and the next run
+# most of the sources again. Paths below the clone are hashed relative to it,
+# so that a clone elsewhere hits the same entries; the compiler is known by its
+# contents, since the zig wrappers are rewritten on every run.
+use_compiler_cache() {
+    command -v ccache >/dev/null || return 0
+    export CCACHE_DIR="${CCACHE_DIR:-$TARNIX_CACHE/ccache}" CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=true \
+        CCACHE_COMPILERCHECK=content CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-4G}"
+    export CMAKE_C_COMPILER_LAUNCHER="${CMAKE_C_COMPILER_LAUNCHER:-ccache}"
+    export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
+}
+
 install_system_packages
+use_compiler_cache
 make_venv
 install_requirements
 export PATH="$VENV/bin:$PATH"

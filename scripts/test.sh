@@ -49,18 +49,8 @@ native_suite() {
     ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$(nproc)"
 }
 
-python_suite() {
-    local status=0
-    (cd "$ROOT" && "$PY" -m pytest -q -p no:cacheprovider "$@") || status=$?
-    if [ "$status" -eq 5 ]; then
-        echo "pytest collected no tests" >&2
-        return 1
-    fi
-    return "$status"
-}
-
 stage "native tests (GoogleTest)" native_suite
-stage "Python tests (pytest), CPython 3.13" python_suite "$@"
+stage "Python tests (pytest), CPython 3.13" "$ROOT/scripts/pytest_run.sh" "$PY" "$@"
 
 if [ "${CI:-}" = "true" ]; then
     stage "Python tests, free-threaded CPython 3.14" "$ROOT/scripts/python_suite.sh" 3.14t
